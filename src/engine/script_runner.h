@@ -1,0 +1,106 @@
+// ScriptRunner: the whole state of one running script. The UI thread creates
+// it, fills the start fields and starts its thread; from then on only its
+// script thread uses it, except for the fields the UI thread writes while the
+// script thread is blocked in a UI request or suspended (variables, the
+// `suspended` flag) and the RunnerControl signals.
+//
+// The compiled program is shared read-only with the program table. Everything
+// else belongs to the runner and is freed with it: patterns, HTTP session,
+// database connections, loaded libraries.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "compiler/script_program.h"
+#include "engine/runner_control.h"
+#include "engine/ui_request.h"
+#include "engine/variable_store.h"
+
+namespace qp {
+
+class RegexPattern;  // regex/regex_pattern.h
+class HttpSession;   // net/http_session.h
+class CDBWrapper;    // db/db_wrapper.h
+
+struct LoopFrame {
+  int32_t headIndex;      // index of the "{" that opens the loop body
+  int32_t closeIndex;     // index of the matching "}"
+  std::string condition;  // the `while` operand as compiled, substituted at each test
+};
+
+// A query result: rows of column texts.
+using QueryTable = std::vector<std::vector<std::string>>;
+
+class ScriptRunner {
+ public:
+  ScriptRunner();
+  ~ScriptRunner();
+  ScriptRunner(const ScriptRunner&) = delete;
+  ScriptRunner& operator=(const ScriptRunner&) = delete;
+
+  int32_t id = 0;                                   // 1 for the first script started
+  std::shared_ptr<const ScriptProgram> program;     // instructions and labels, read-only
+  int32_t lastIndex = 0;                            // index of the final `exit`
+  std::deque<int32_t> continuations;                // top = next instruction; empty = ended
+  std::deque<LoopFrame> loops;                      // active `while` loops
+  VariableStore variables;
+  std::map<std::string, std::unique_ptr<RegexPattern>> regexes;
+  std::unique_ptr<HttpSession> http;                // always present
+  std::map<std::string, std::unique_ptr<CDBWrapper>> databases;
+  std::map<std::string, QueryTable> queryResults;
+  std::map<std::string, void*> libraries;           // name -> dlopen handle (may be null)
+  std::map<std::string, void*> libraryFunctions;    // "lib.func" -> entry point
+  int32_t handlerDepth = 0;                         // > 0 while an event handler runs
+  int32_t sleepRemainingMs = 0;                     // time still to sleep in a `pause`
+  int32_t waitForEvents = 0;                        // set by `suspend`, cleared by `resume`
+  std::string scriptPath;                           // full path of the script file
+  std::string param;                                // third boot-file field
+  int32_t suspended = 1;                            // kept by the UI thread under its runner lock
+  int32_t listIndex = 0;                            // position in the UI thread's runner list
+  void* inputDialog = nullptr;                      // open input dialog of a desktop back end
+  uint32_t randomState = 1;                         // state of the `rand` generator (`srand`)
+
+  UiService* ui = nullptr;                          // where UI requests go
+  RunnerControl control;                            // messages, suspend count, sleep event
+
+  // Fills program, lastIndex and the entry continuation.
+  void Load(std::shared_ptr<const ScriptProgram> compiled);
+};
+
+// The body of a script thread: runs until the script ends, an `exit` runs, an
+// error report ends it or a stop message arrives.
+void Run(ScriptRunner& runner);
+
+// Sends a request to the UI service and waits until it has been served.
+void SendUiRequest(ScriptRunner& runner, UiRequestKind kind, const std::string& text);
+
+// The script error report: empties the continuations and sends an Alert with
+// "出错：" "\"" command "\"" CR LF "原因：" reason. The instruction in progress
+// completes; the run ends when control returns to the main loop.
+void ReportError(ScriptRunner& runner, const std::string& reason, const std::string& command);
+
+// Operand helpers of every command handler.
+struct SplitResult {
+  std::string first;
+  std::string rest;
+  bool found = false;
+};
+// At the first occurrence of `separator`; with an empty separator at the
+// first blank, else the first tab. The rest loses its leading white space;
+// when not found, `first` is the text without trailing white space.
+SplitResult Split(const std::string& text, const std::string& separator = std::string());
+
+// Replaces the bracket references of `text` in place.
+void Substitute(ScriptRunner& runner, std::string& text);
+// Replaces a parenthesised expression by its value, in place.
+void Evaluate(ScriptRunner& runner, std::string& text);
+// Substitute, then Evaluate: "substitute the operand".
+void Expand(ScriptRunner& runner, std::string& text);
+std::string Expanded(ScriptRunner& runner, std::string text);
+
+}  // namespace qp

@@ -1,0 +1,20 @@
+// Native library calls: `loaddll`, `unloaddll` and the "~" reference.
+#pragma once
+
+#include <string>
+
+namespace qp {
+
+class ScriptRunner;
+
+// `loaddll` with its operand as compiled.
+void LoadLibraryCommand(ScriptRunner& runner, const std::string& operand);
+// `unloaddll` with the substituted name: frees the library and its cached
+// entry points, or reports the undefined-library error.
+void UnloadLibraryCommand(ScriptRunner& runner, const std::string& name);
+// The "~" reference: calls "lib.func<<<args..." and returns the result text.
+std::string CallNativeFunction(ScriptRunner& runner, const std::string& inner);
+// Frees every library of the runner (at its destruction).
+void FreeLibraries(ScriptRunner& runner);
+
+}  // namespace qp

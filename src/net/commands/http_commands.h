@@ -1,0 +1,17 @@
+// The script commands of the HTTP client and the cookie jar: test, get, post,
+// captcha, saveto, clear, add, addx, uptext, upfile, upload, proxy, timeout,
+// referer, lan, encoding, imitate and the cookie commands 58 to 65.
+#pragma once
+
+#include <string>
+
+#include "compiler/script_program.h"
+
+namespace qp {
+
+class ScriptRunner;
+
+// Carries out one HTTP or cookie command with its operand as compiled.
+void RunHttpCommand(ScriptRunner& runner, CommandCode code, const std::string& operand);
+
+}  // namespace qp

@@ -1,0 +1,241 @@
+#include "support/codepage.h"
+
+#include <iconv.h>
+
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+namespace qp {
+namespace {
+
+std::atomic<int> g_activeCodePage{kCodePageGbk};
+
+constexpr char16_t kReplacement = u'?';
+
+// GBK <-> UTF-16 tables, filled from iconv on first use.
+struct GbkTables {
+  // Two-byte codes: index (lead << 8 | trail); 0 means "no character".
+  std::vector<char16_t> toWide = std::vector<char16_t>(65536, 0);
+  // UTF-16 unit -> GBK bytes (one byte < 0x80, else lead << 8 | trail); 0 = none.
+  std::vector<uint16_t> fromWide = std::vector<uint16_t>(65536, 0);
+};
+
+const GbkTables& Gbk() {
+  static const GbkTables* tables = [] {
+    auto* t = new GbkTables;
+    iconv_t cd = iconv_open("UTF-16LE", "GBK");
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+      for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+        if (trail == 0x7F) continue;
+        char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        char out[8];
+        char* ip = in;
+        char* op = out;
+        size_t il = 2, ol = sizeof out;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd, &ip, &il, &op, &ol) == static_cast<size_t>(-1) || ol != 6) continue;
+        char16_t w = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                           (static_cast<unsigned char>(out[1]) << 8));
+        t->toWide[(lead << 8) | trail] = w;
+        if (t->fromWide[w] == 0) t->fromWide[w] = static_cast<uint16_t>((lead << 8) | trail);
+      }
+    }
+    iconv_close(cd);
+    for (unsigned c = 1; c < 0x80; ++c) t->fromWide[c] = static_cast<uint16_t>(c);
+    return t;
+  }();
+  return *tables;
+}
+
+// Decodes one UTF-8 sequence at text[i]; returns the code point or -1, and the
+// number of bytes taken (at least 1).
+int32_t DecodeUtf8(std::string_view text, size_t i, size_t& length) {
+  auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+  unsigned char c = b(i);
+  length = 1;
+  if (c < 0x80) return c;
+  int extra;
+  int32_t cp;
+  if (c >= 0xC2 && c <= 0xDF) { extra = 1; cp = c & 0x1F; }
+  else if (c >= 0xE0 && c <= 0xEF) { extra = 2; cp = c & 0x0F; }
+  else if (c >= 0xF0 && c <= 0xF4) { extra = 3; cp = c & 0x07; }
+  else return -1;
+  if (i + extra >= text.size()) return -1;
+  for (int k = 1; k <= extra; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) return -1;
+    cp = (cp << 6) | (b(i + k) & 0x3F);
+  }
+  if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+      (cp >= 0xD800 && cp <= 0xDFFF))
+    return -1;
+  length = extra + 1;
+  return cp;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+int Resolve(int codePage) {
+  return codePage == kCodePageActive ? ActiveCodePage() : codePage;
+}
+
+std::u16string Decode(std::string_view text, int codePage, std::vector<uint32_t>* offsets) {
+  std::u16string out;
+  out.reserve(text.size());
+  if (offsets) {
+    offsets->clear();
+    offsets->reserve(text.size() + 1);
+  }
+  const bool utf8 = Resolve(codePage) == kCodePageUtf8;
+  const GbkTables* gbk = utf8 ? nullptr : &Gbk();
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t length = 1;
+    if (c < 0x80) {
+      if (offsets) offsets->push_back(static_cast<uint32_t>(i));
+      out += static_cast<char16_t>(c);
+    } else if (utf8) {
+      int32_t cp = DecodeUtf8(text, i, length);
+      if (offsets) offsets->push_back(static_cast<uint32_t>(i));
+      if (cp < 0) {
+        out += kReplacement;
+      } else if (cp >= 0x10000) {
+        cp -= 0x10000;
+        out += static_cast<char16_t>(0xD800 + (cp >> 10));
+        if (offsets) offsets->push_back(static_cast<uint32_t>(i));
+        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+      } else {
+        out += static_cast<char16_t>(cp);
+      }
+    } else {
+      char16_t w = 0;
+      if (c >= 0x81 && c <= 0xFE && i + 1 < text.size()) {
+        w = gbk->toWide[(c << 8) | static_cast<unsigned char>(text[i + 1])];
+        if (w) length = 2;
+      }
+      if (offsets) offsets->push_back(static_cast<uint32_t>(i));
+      out += w ? w : (c == 0x80 ? u'\u20AC' : kReplacement);
+    }
+    i += length;
+  }
+  if (offsets) offsets->push_back(static_cast<uint32_t>(text.size()));
+  return out;
+}
+
+std::string Encode(std::u16string_view text, int codePage) {
+  std::string out;
+  out.reserve(text.size() * 2);
+  const bool utf8 = Resolve(codePage) == kCodePageUtf8;
+  const GbkTables* gbk = utf8 ? nullptr : &Gbk();
+  for (size_t i = 0; i < text.size(); ++i) {
+    char16_t w = text[i];
+    if (w < 0x80) {
+      out += static_cast<char>(w);
+      continue;
+    }
+    if (utf8) {
+      uint32_t cp = w;
+      if (w >= 0xD800 && w <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+          text[i + 1] <= 0xDFFF) {
+        cp = 0x10000 + ((w - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+        ++i;
+      } else if (w >= 0xD800 && w <= 0xDFFF) {
+        out += '?';
+        continue;
+      }
+      AppendUtf8(out, cp);
+      continue;
+    }
+    if (w == 0x20AC) {
+      out += static_cast<char>(0x80);
+      continue;
+    }
+    uint16_t code = gbk->fromWide[w];
+    if (code == 0) {
+      out += '?';
+      if (w >= 0xD800 && w <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+          text[i + 1] <= 0xDFFF)
+        ++i;  // one "?" for a whole surrogate pair
+    } else {
+      out += static_cast<char>(code >> 8);
+      out += static_cast<char>(code & 0xFF);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void SetActiveCodePage(int codePage) {
+  if (codePage == kCodePageGbk || codePage == kCodePageUtf8) g_activeCodePage = codePage;
+}
+
+int ActiveCodePage() { return g_activeCodePage.load(std::memory_order_relaxed); }
+
+int CodePageFromSetting(std::string_view value) {
+  std::string v;
+  for (char c : value) v += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return (v == "utf-8" || v == "utf8" || v == "65001") ? kCodePageUtf8 : kCodePageGbk;
+}
+
+bool IsLeadByte(unsigned char c) {
+  if (ActiveCodePage() == kCodePageUtf8) return c >= 0xC2 && c <= 0xF4;
+  return c >= 0x81 && c <= 0xFE;
+}
+
+size_t CharLengthAt(std::string_view text, size_t i) {
+  unsigned char c = static_cast<unsigned char>(text[i]);
+  if (c < 0x80) return 1;
+  size_t length = 1;
+  if (ActiveCodePage() == kCodePageUtf8) {
+    DecodeUtf8(text, i, length);
+  } else if (c >= 0x81 && c <= 0xFE && i + 1 < text.size()) {
+    length = 2;
+  }
+  return length;
+}
+
+std::u16string ToWide(std::string_view text) { return Decode(text, kCodePageActive, nullptr); }
+
+std::u16string ToWide(std::string_view text, std::vector<uint32_t>& offsets) {
+  return Decode(text, kCodePageActive, &offsets);
+}
+
+std::string FromWide(std::u16string_view text) { return Encode(text, kCodePageActive); }
+
+std::string ConvertCodePage(std::string_view text, int from, int to) {
+  // Always a round trip, even between equal code pages, so that invalid
+  // sequences come out as the default character in every case.
+  return Encode(Decode(text, from, nullptr), to);
+}
+
+std::string ActiveToUtf8(std::string_view text) {
+  if (ActiveCodePage() == kCodePageUtf8) return std::string(text);
+  return ConvertCodePage(text, kCodePageActive, kCodePageUtf8);
+}
+
+std::string Utf8ToActive(std::string_view text) {
+  if (ActiveCodePage() == kCodePageUtf8) return std::string(text);
+  return ConvertCodePage(text, kCodePageUtf8, kCodePageActive);
+}
+
+}  // namespace qp
