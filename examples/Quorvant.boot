@@ -1,0 +1,2 @@
+count^count.qvr^5
+links^links.qvr^Data/catalog.html

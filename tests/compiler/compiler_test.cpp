@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "compiler/compiler.h"
+#include "compiler/text_file.h"
+
+namespace qp {
+namespace {
+
+using Listing = std::vector<std::pair<int32_t, std::string>>;
+
+Listing Instructions(const ScriptProgram& program) {
+  Listing out;
+  for (const ScriptInstruction& i : program.instructions) out.emplace_back(i.code, i.operand);
+  return out;
+}
+
+ScriptProgram CompileText(const std::string& text, const CompileOptions& options = {}) {
+  ScriptProgram program;
+  Compile(text, program, options);
+  return program;
+}
+
+TEST(KeywordTable, HasTheSeventySixKeywordsWithTheirCodes) {
+  const KeywordTable& table = KeywordTable::Instance();
+  EXPECT_EQ(table.size(), 76u);
+  const std::pair<const char*, int32_t> irregular[] = {
+      {"prompt", 9}, {"test", 19}, {"break", 7},  {"return", 6},   {"new", 39},
+      {"clear", 33}, {"add", 34},  {"addx", 35},  {"uptext", 36},  {"{", 24},
+      {"}", 25},     {"case", 26}, {"default", 27}, {"using", 42}, {"hidetray", 77}};
+  for (const auto& [keyword, code] : irregular) EXPECT_EQ(table.Lookup(keyword), code) << keyword;
+  EXPECT_EQ(table.Lookup("IF"), 0);  // the caller lower-cases
+  EXPECT_EQ(table.Lookup("if("), 0);
+  // Every code from 1 to 77 except the label code 23 belongs to one keyword.
+  std::vector<int> seen(78, 0);
+  for (const auto& [keyword, code] : table.entries()) ++seen[code];
+  for (int code = 1; code <= 77; ++code) EXPECT_EQ(seen[code], code == 23 ? 0 : 1) << code;
+}
+
+TEST(ParseLine, SeparatorTokenAndTrimming) {
+  const KeywordTable& k = KeywordTable::Instance();
+  EXPECT_EQ(ParseLine("NoTe  a b  ", k), std::make_pair(kNote, std::string("a b")));
+  EXPECT_EQ(ParseLine("eval x  ", k), std::make_pair(kEval, std::string("x  ")));
+  EXPECT_EQ(ParseLine("show x \t", k), std::make_pair(kShow, std::string("x \t")));
+  EXPECT_EQ(ParseLine("regex r a+ ", k), std::make_pair(kRegex, std::string("r a+ ")));
+  EXPECT_EQ(ParseLine("get\thttp://x/y", k), std::make_pair(kGet, std::string("http://x/y")));
+  // With a space on the line, the tab does not separate: the token is "get\thttp://x/".
+  EXPECT_EQ(ParseLine("get\thttp://x/ y", k).first, kNoCommand);
+  EXPECT_EQ(ParseLine("exit", k), std::make_pair(kExit, std::string()));
+  EXPECT_EQ(ParseLine("<Main> trailing words", k), std::make_pair(kLabel, std::string("<main>")));
+  EXPECT_EQ(ParseLine("<>", k).first, kNoCommand);
+  EXPECT_EQ(ParseLine("if(1)", k).first, kNoCommand);
+  // A double-byte character's bytes are never blanks and never lower-cased.
+  EXPECT_EQ(ParseLine("note \xD6\xD0\xA0", k), std::make_pair(kNote, std::string("\xD6\xD0\xA0")));
+}
+
+TEST(Compile, NineLineExample) {
+  ScriptProgram program =
+      CompileText("<main>\r\nif 1\r\n{\r\nnote yes\r\n}\r\nelse\r\n{\r\nnote no\r\n}\r\n");
+  EXPECT_EQ(Instructions(program), (Listing{{1, "1"},
+                                            {24, ""},
+                                            {15, "yes"},
+                                            {25, ""},
+                                            {2, ""},
+                                            {24, ""},
+                                            {15, "no"},
+                                            {25, ""},
+                                            {22, ""}}));
+  EXPECT_EQ(program.labels, (std::map<std::string, int32_t>{{"<main>", 0}}));
+  EXPECT_EQ(program.EntryIndex(), 0);
+}
+
+TEST(Compile, EmptyTextIsOneExit) {
+  ScriptProgram program = CompileText("");
+  EXPECT_EQ(Instructions(program), (Listing{{22, ""}}));
+  EXPECT_TRUE(program.labels.empty());
+  EXPECT_EQ(program.EntryIndex(), 0);
+}
+
+TEST(Compile, MultiLineOperandsSkipBlankCommentAndLabelLines) {
+  ScriptProgram program = CompileText(
+      "note a\r\n  b  \r\n//c\r\n\r\n<mid>\r\n   more\r\nnote d\r\n<end>\r\n");
+  EXPECT_EQ(Instructions(program), (Listing{{15, "a\nb  \nmore"}, {15, "d"}, {22, ""}}));
+  EXPECT_EQ(program.labels, (std::map<std::string, int32_t>{{"<end>", 2}, {"<mid>", 1}}));
+}
+
+TEST(Compile, LabelsAndTextBeforeTheFirstCommand) {
+  ScriptProgram program =
+      CompileText("\xEF\xBB\xBFnote bom\r\nstray text\r\n<A>\r\nexit\r\n<a>\r\nnote x\r\n");
+  // The byte-order mark spoils the first keyword, and nothing precedes it to join.
+  EXPECT_EQ(Instructions(program), (Listing{{22, ""}, {15, "x"}, {22, ""}}));
+  EXPECT_EQ(program.FindLabel("<a>"), 1);  // defined twice: the later position wins
+  EXPECT_EQ(program.FindLabel("<main>"), -1);
+  EXPECT_EQ(program.LabelOrZero("<missing>"), 0);
+  EXPECT_EQ(program.labels.size(), 1u);  // lookups never insert
+}
+
+TEST(Compile, UnbalancedBracesAndLastLineWithoutLineEnd) {
+  ScriptProgram program = CompileText("}\r\n{\r\n{\r\nnote last");
+  EXPECT_EQ(Instructions(program), (Listing{{25, ""}, {24, ""}, {24, ""}, {15, "last"}, {22, ""}}));
+}
+
+class IncludeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = std::filesystem::temp_directory_path() /
+            ("qp-include-" + std::string(::testing::UnitTest::GetInstance()
+                                             ->current_test_info()
+                                             ->name()));
+    std::filesystem::create_directories(home_ / "Script" / "lib");
+    options_.homeDir = home_.string();
+  }
+  void TearDown() override { std::filesystem::remove_all(home_); }
+  void Write(const std::string& relative, const std::string& text) {
+    std::ofstream(home_ / "Script" / relative, std::ios::binary) << text;
+  }
+  std::filesystem::path home_;
+  CompileOptions options_;
+};
+
+TEST_F(IncludeTest, IncludedLinesCompileInPlaceWithDotsAsFolders) {
+  Write("lib/mail.qvr", "  continued\nnote from lib\n<lib>\nusing  inner \n");
+  Write("inner.qvr", "note inner\n");
+  ScriptProgram program =
+      CompileText("note before\r\nusing lib.mail\r\nnote after\r\n", options_);
+  EXPECT_EQ(Instructions(program), (Listing{{15, "before\ncontinued"},
+                                            {15, "from lib"},
+                                            {15, "inner"},
+                                            {15, "after"},
+                                            {22, ""}}));
+  EXPECT_EQ(program.FindLabel("<lib>"), 2);
+}
+
+TEST_F(IncludeTest, MissingIncludeAddsNothing) {
+  ScriptProgram program = CompileText("using nowhere\r\nnote x\r\n", options_);
+  EXPECT_EQ(Instructions(program), (Listing{{15, "x"}, {22, ""}}));
+}
+
+TEST_F(IncludeTest, TwoIncludesOfOneFileCompileTwice) {
+  Write("twice.qvr", "<t>\nnote t\n");
+  ScriptProgram program = CompileText("using twice\r\nusing twice\r\n", options_);
+  EXPECT_EQ(Instructions(program), (Listing{{15, "t"}, {15, "t"}, {22, ""}}));
+  EXPECT_EQ(program.FindLabel("<t>"), 1);
+}
+
+TEST_F(IncludeTest, CircularIncludesAreSkipped) {
+  Write("a.qvr", "note a\nusing b\n");
+  Write("b.qvr", "note b\nusing a\nusing self\n");
+  Write("self.qvr", "note self\nusing self\n");
+  options_.rootPath = (home_ / "Script" / "main.qvr").string();
+  Write("main.qvr", "using a\nusing main\nnote end\n");
+  ScriptProgram program = CompileText(ReadTextFile(options_.rootPath), options_);
+  EXPECT_EQ(Instructions(program),
+            (Listing{{15, "a"}, {15, "b"}, {15, "self"}, {15, "end"}, {22, ""}}));
+}
+
+TEST_F(IncludeTest, DeepButFiniteIncludeChainsStopAtTheDepthLimit) {
+  for (int i = 0; i < kMaxIncludeDepth + 10; ++i)
+    Write("d" + std::to_string(i) + ".qvr", "note " + std::to_string(i) + "\nusing d" +
+                                                std::to_string(i + 1) + "\n");
+  ScriptProgram program = CompileText("using d0\r\n", options_);
+  EXPECT_EQ(program.size(), kMaxIncludeDepth + 1);  // depth-limited notes and the exit
+}
+
+TEST(TextFile, TextModeLineRules) {
+  EXPECT_EQ(TextModeLines("a\r\nb\n"), "a\r\nb\r\n");
+  EXPECT_EQ(TextModeLines("a\nb"), "a\r\nb\r\n");
+  EXPECT_EQ(TextModeLines("a\rb\n"), "a\rb\r\n");         // a lone CR stays
+  EXPECT_EQ(TextModeLines("a\r\r\n"), "a\r\r\n");         // only the CR before LF goes
+  EXPECT_EQ(TextModeLines("a\nb\x1A" "c\n"), "a\r\nb\r\n");  // 0x1A ends the text
+  EXPECT_EQ(TextModeLines("\x1A"), "");
+  EXPECT_EQ(TextModeLines(""), "");
+  EXPECT_EQ(TextModeLines("\n\n"), "\r\n\r\n");
+  EXPECT_EQ(ReadTextFile("/nonexistent/qp/file.qvr"), "");
+}
+
+TEST(BootFile, FieldsAndLineEnds) {
+  std::vector<BootLine> lines =
+      ParseBootFile("a^b\r\nx^a.qvr^\r\nt^sub\\job.qvr^1^2\nq^w.qvr^p\r");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].script, "a.qvr");
+  EXPECT_EQ(lines[0].param, "");
+  EXPECT_EQ(lines[1].tag, "t");
+  EXPECT_EQ(lines[1].script, "sub\\job.qvr");
+  EXPECT_EQ(lines[1].param, "1");  // fields after the third are ignored
+  EXPECT_EQ(lines[2].param, "p\r");  // a CR not followed by LF stays
+  EXPECT_EQ(ParseBootFile("x^a^b\r\n").front().param, ParseBootFile("x^a^b\n").front().param);
+  EXPECT_TRUE(ParseBootFile("").empty());
+  EXPECT_TRUE(ParseBootFile("a^b\n").empty());
+}
+
+}  // namespace
+}  // namespace qp

@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct Output {
+  std::string out;
+  int status;
+};
+
+Output RunQvrc(const std::string& arguments) {
+  std::string command = std::string(QP_BINARY_DIR) + "/src/qvrc " + arguments + " 2>/dev/null";
+  Output result{"", -1};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+class QvrcTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("qp-qvrc-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    std::filesystem::create_directories(dir_ / "Script");
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string Write(const std::string& name, const std::string& text) {
+    std::ofstream(dir_ / name, std::ios::binary) << text;
+    return (dir_ / name).string();
+  }
+  std::filesystem::path dir_;
+};
+
+TEST_F(QvrcTest, ListsTheNineLineExample) {
+  std::string file = Write("nine.qvr", "<main>\nif 1\n{\nnote yes\n}\nelse\n{\nnote no\n}\n");
+  Output result = RunQvrc(file);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
+            "0\t1\tif\t1\n1\t24\t{\t\n2\t15\tnote\tyes\n3\t25\t}\t\n4\t2\telse\t\n"
+            "5\t24\t{\t\n6\t15\tnote\tno\n7\t25\t}\t\n8\t22\texit\t\nlabel\t<main>\t0\n");
+}
+
+TEST_F(QvrcTest, EscapesOperandsAndResolvesIncludesFromHome) {
+  Write("Script/inc.qvr", "<inc>\n");
+  std::string file =
+      Write("x.qvr", "eval a\\b\tc \r\r\n  next line\nusing inc\n");
+  Output result = RunQvrc("--home " + dir_.string() + " " + file);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
+            "0\t4\teval\ta\\\\b\\tc \\r\\nnext line\n1\t22\texit\t\nlabel\t<inc>\t1\n");
+}
+
+TEST_F(QvrcTest, UnreadableFileExitsWithStatusTwo) {
+  Output result = RunQvrc((dir_ / "missing.qvr").string());
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+}
+
+}  // namespace
