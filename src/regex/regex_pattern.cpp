@@ -1,16 +1,145 @@
 #include "regex/regex_pattern.h"
 
+#include <locale.h>
+#include <wctype.h>
+
+#include <limits>
+
+#include "support/codepage.h"
+
 namespace qp {
+namespace {
 
-RegexPattern::RegexPattern(std::string_view) {}
-
-int32_t RegexPattern::MatchAll(std::string_view) {
-  results_.clear();
-  return 0;
+// Simple Unicode lower-case mapping of every UTF-16 unit, taken once from the
+// C library's C.UTF-8 character tables (independent of the process locale).
+const std::vector<char16_t>& LowerTable() {
+  static const std::vector<char16_t> table = [] {
+    std::vector<char16_t> t(65536);
+    locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    for (uint32_t c = 0; c < 65536; ++c) {
+      uint32_t lower = c;
+      if (c >= 'A' && c <= 'Z') lower = c + 32;
+      else if (utf8 && c >= 0x80 && (c < 0xD800 || c > 0xDFFF))
+        lower = static_cast<uint32_t>(towlower_l(static_cast<wint_t>(c), utf8));
+      t[c] = static_cast<char16_t>(lower <= 0xFFFF ? lower : c);
+    }
+    if (utf8) freelocale(utf8);
+    return t;
+  }();
+  return table;
 }
 
-std::string RegexPattern::ReplaceAll(std::string_view text, std::string_view) {
-  return std::string(text);
+// Replaces every occurrence of `from` that starts on a character boundary of
+// the active code page (a trail byte of a two-byte character never starts one).
+std::string ReplaceEvery(std::string_view text, std::string_view from, std::string_view to) {
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text.compare(i, from.size(), from) == 0) {
+      out += to;
+      i += from.size();
+      continue;
+    }
+    size_t length = CharLengthAt(text, i);
+    out.append(text.substr(i, length));
+    i += length;
+  }
+  return out;
+}
+
+}  // namespace
+
+void RegexLowerCase(std::u16string& text) {
+  const char16_t* table = LowerTable().data();
+  for (char16_t& c : text) c = table[c];
+}
+
+RegexPattern::RegexPattern() = default;
+
+RegexPattern::RegexPattern(std::string_view pattern) {
+  std::u16string wide = ToWide(pattern);
+  RegexLowerCase(wide);
+  error_ = CompileRegex(wide, program_);
+  valid_ = error_ == kRegexOk;
+  groupCount_ = program_.groupCount;
+  slotCount_ = program_.slotCount;
+}
+
+bool RegexPattern::Match(std::u16string_view lowered, int32_t start, int32_t& next) {
+  if (!valid_ || start < 0 || static_cast<size_t>(start) >= lowered.size() ||
+      lowered.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
+    return false;
+  return RegexSearch(program_, lowered, start, state_, stackLimit_, next);
+}
+
+bool RegexPattern::Prepare(std::string_view text, Subject& subject) const {
+  subject.wide = ToWide(text, subject.offsets);
+  RegexLowerCase(subject.wide);
+  return !subject.wide.empty() &&
+         subject.wide.size() < static_cast<size_t>(std::numeric_limits<int32_t>::max());
+}
+
+std::string RegexPattern::GroupText(std::string_view text, const Subject& subject,
+                                    size_t group) const {
+  auto [from, to] = state_.groups[group];
+  if (from < 0 || to < from) return {};
+  uint32_t begin = subject.offsets[from];
+  return std::string(text.substr(begin, subject.offsets[to] - begin));
+}
+
+int32_t RegexPattern::NextStart(int32_t next) const {
+  return state_.matchEnd == state_.matchStart ? next + 1 : next;
+}
+
+int32_t RegexPattern::MatchAll(std::string_view text) {
+  results_.clear();
+  lastGroupCount_ = 0;
+  Subject subject;
+  if (!valid_ || text.empty() || !Prepare(text, subject)) return 0;
+  const int32_t n = static_cast<int32_t>(subject.wide.size());
+  int32_t next = 0;
+  bool matched = Match(subject.wide, 0, next);
+  lastGroupCount_ = groupCount_;
+  if (groupCount_ == 0) return 0;
+  while (matched) {
+    for (int32_t g = 0; g < groupCount_; ++g) results_.push_back(GroupText(text, subject, g));
+    next = NextStart(next);
+    if (next >= n) break;
+    matched = Match(subject.wide, next, next);
+  }
+  return static_cast<int32_t>(results_.size());
+}
+
+std::string RegexPattern::ReplaceAll(std::string_view text, std::string_view replacement) {
+  Subject subject;
+  if (!valid_ || text.empty() || groupCount_ == 0 || !Prepare(text, subject))
+    return std::string(text);
+  const int32_t n = static_cast<int32_t>(subject.wide.size());
+  int32_t next = 0;
+  bool matched = Match(subject.wide, 0, next);
+  std::string result(text);
+  while (matched) {
+    std::string copy(replacement);
+    for (int32_t g = 1; g < groupCount_; ++g)
+      copy = ReplaceEvery(copy, "$" + std::to_string(g), GroupText(text, subject, g));
+    std::string marked = GroupText(text, subject, 0);
+    if (!marked.empty()) result = ReplaceEvery(result, marked, copy);
+    next = NextStart(next);
+    if (next >= n) break;
+    matched = Match(subject.wide, next, next);
+  }
+  return result;
+}
+
+std::string RegexPattern::Listing() const {
+  std::string out;
+  const auto& code = program_.instructions;
+  for (size_t i = 0; i < code.size(); ++i) {
+    out += std::to_string(i) + '\t' + RegexOpcodeName(code[i].opcode) + '\t' +
+           std::to_string(code[i].operand) + '\n';
+  }
+  return out;
 }
 
 }  // namespace qp

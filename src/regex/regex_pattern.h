@@ -1,6 +1,11 @@
 // RegexPattern: one compiled pattern of the script dialect, with its match
-// registers and the results of its last MatchAll. (Placeholder interface; the
-// compiler and matcher fill it in.)
+// registers and the results of its last MatchAll. The executor keeps patterns
+// by name; each belongs to one script thread.
+//
+// The dialect: braces capture, parentheses only group, "|" binds tighter than
+// concatenation, matching ignores case (pattern and text are lower-cased
+// copies), and captured texts are cut from the caller's own bytes so they keep
+// their case and code page. Matching runs on UTF-16 code units.
 #pragma once
 
 #include <cstdint>
@@ -8,18 +13,28 @@
 #include <string_view>
 #include <vector>
 
+#include "regex/regex_compiler.h"
+#include "regex/regex_matcher.h"
+#include "regex/regex_opcodes.h"
+
 namespace qp {
 
 class RegexPattern {
  public:
+  // A pattern object without a pattern: error 10, never matches.
+  RegexPattern();
   // Compiles `pattern` (bytes in the active code page).
   explicit RegexPattern(std::string_view pattern);
 
   bool valid() const { return valid_ != 0; }
   int32_t error() const { return error_; }
   int32_t groupCount() const { return groupCount_; }
+  int32_t slotCount() const { return slotCount_; }
+  bool caseSensitive() const { return caseSensitive_ != 0; }
   int32_t lastGroupCount() const { return lastGroupCount_; }
   const std::vector<std::string>& results() const { return results_; }
+  const std::vector<RegexInstruction>& program() const { return program_.instructions; }
+  const MatchState& state() const { return state_; }
 
   // Texts of every group of every successive match; returns their number.
   int32_t MatchAll(std::string_view text);
@@ -27,12 +42,41 @@ class RegexPattern {
   // the replacement take the other groups.
   std::string ReplaceAll(std::string_view text, std::string_view replacement);
 
+  // One search over an already lower-cased UTF-16 text from `start`; on success
+  // `next` is the end of the match and state() holds the registers.
+  bool Match(std::u16string_view lowered, int32_t start, int32_t& next);
+
+  // The program, one instruction a line: index, opcode name, operand.
+  std::string Listing() const;
+
+  // Caps the backtracking stack (in 32-bit items); a search that needs more fails.
+  void setStackLimit(size_t items) { stackLimit_ = items; }
+
  private:
-  int32_t error_ = 10;
+  // The caller's text as lower-cased UTF-16 with the byte offset of every unit.
+  struct Subject {
+    std::u16string wide;
+    std::vector<uint32_t> offsets;
+  };
+  bool Prepare(std::string_view text, Subject& subject) const;
+  std::string GroupText(std::string_view text, const Subject& subject, size_t group) const;
+  // Where the search after the current match starts; one unit further after
+  // an empty match so that the same empty match is not found again.
+  int32_t NextStart(int32_t next) const;
+
+  int32_t error_ = kRegexNoPattern;
+  RegexProgram program_;
   int32_t groupCount_ = 0;
+  int32_t slotCount_ = 0;
+  int32_t caseSensitive_ = 0;
+  MatchState state_;
   int32_t valid_ = 0;
   int32_t lastGroupCount_ = 0;
   std::vector<std::string> results_;
+  size_t stackLimit_ = kRegexDefaultStackLimit;
 };
+
+// Lower-cases UTF-16 units one to one (so positions keep their meaning).
+void RegexLowerCase(std::u16string& text);
 
 }  // namespace qp

@@ -1,0 +1,60 @@
+// The pattern compiler: turns a lower-cased UTF-16 pattern of the script
+// dialect into a program for the backtracking matcher.
+//
+// The pattern is parsed once into a small syntax tree and the program is then
+// emitted from the tree, so a quantified item is never re-parsed (the emitted
+// program is the same as re-parsing would give). Parsing and emission recurse
+// once per nesting level; patterns nested deeper than kRegexMaxNesting, or whose
+// program would exceed kRegexMaxProgram instructions, fail with error 1.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "regex/regex_opcodes.h"
+
+namespace qp {
+
+// Compile error codes (0 = success).
+enum RegexError : int32_t {
+  kRegexOk = 0,
+  kRegexOutOfMemory = 1,       // also: nesting or program size beyond the limits
+  kRegexUnclosedBrace = 2,     // "{" without "}"
+  kRegexUnclosedParen = 3,     // "(" without ")"
+  kRegexUnclosedClass = 4,     // "[" without "]", or a range without upper bound
+  kRegexBadAbbreviation = 5,   // an abbreviation's definition does not compile
+  kRegexEmptyClass = 6,        // "[]" or "[^]"
+  kRegexBadBackReference = 7,  // back-reference to a group not yet opened
+  kRegexReversedRange = 8,     // class range whose upper bound is below its lower
+  kRegexEmptyLoop = 9,         // "*" or "+" (greedy or lazy) on an item that can be empty
+  kRegexNoPattern = 10,        // no pattern given
+};
+
+inline constexpr int32_t kRegexMaxNesting = 500;
+inline constexpr int32_t kRegexMaxProgram = 1 << 22;
+
+// Which code units can start a match; lets the search skip start positions
+// that cannot succeed. Inactive when the pattern may match the empty text or
+// may start with any unit.
+struct RegexStartFilter {
+  bool active = false;
+  bool single = false;  // exactly one unit can start a match: `unit`
+  char16_t unit = 0;
+  std::vector<uint64_t> bits;  // 65536 bits when active
+
+  bool Allows(char16_t c) const { return (bits[c >> 6] >> (c & 63)) & 1; }
+};
+
+struct RegexProgram {
+  std::vector<RegexInstruction> instructions;
+  int32_t groupCount = 0;
+  int32_t slotCount = 0;
+  RegexStartFilter filter;
+};
+
+// Compiles `pattern` (already lower-cased; it ends at its first NUL unit).
+// Returns the error code; `out` is complete only when it returns 0.
+int32_t CompileRegex(std::u16string_view pattern, RegexProgram& out);
+
+}  // namespace qp

@@ -1,0 +1,217 @@
+#include "regex/regex_matcher.h"
+
+#include <new>
+#include <stdexcept>
+
+namespace qp {
+namespace {
+
+// Grows the stack so that `depth + extra` items fit: twice the depth plus 4,
+// at least. Fails at the limit or when memory runs out.
+[[gnu::noinline]] bool GrowStack(std::vector<int32_t>& stack, int32_t depth, int32_t extra,
+                                 size_t limit) {
+  size_t wanted = static_cast<size_t>(depth) * 2 + 4;
+  size_t needed = static_cast<size_t>(depth) + static_cast<size_t>(extra) + 1;
+  if (wanted < needed) wanted = needed;
+  if (wanted > limit) wanted = limit;
+  if (needed > wanted || wanted > static_cast<size_t>(INT32_MAX)) return false;
+  try {
+    stack.resize(wanted);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+  return true;
+}
+
+void ResetRegisters(const RegexProgram& program, MatchState& state) {
+  state.groupCount = static_cast<uint32_t>(program.groupCount);
+  state.groups.assign(program.groupCount, {kNoPosition, kNoPosition});
+  state.slots.assign(program.slotCount, 0);
+  state.stackDepth = 0;
+  if (state.stack.size() < static_cast<size_t>(kRegexInitialStack))
+    state.stack.resize(kRegexInitialStack);
+}
+
+// The next start position at or after `q` whose unit can begin a match, or n.
+int32_t NextCandidate(const RegexStartFilter& filter, const char16_t* text, int32_t q, int32_t n) {
+  if (!filter.active) return q;
+  if (filter.single) {
+    while (q < n && text[q] != filter.unit) ++q;
+    return q;
+  }
+  while (q < n && !filter.Allows(text[q])) ++q;
+  return q;
+}
+
+bool InRanges(const RegexInstruction* pairs, const RegexInstruction* end, int32_t c) {
+  for (; pairs < end; pairs += 2)
+    if (c >= pairs[0].operand && c <= pairs[1].operand) return true;
+  return false;
+}
+
+bool SameText(const char16_t* a, const char16_t* b, int32_t length) {
+  for (int32_t k = 0; k < length; ++k)
+    if (a[k] != b[k]) return false;
+  return true;
+}
+
+}  // namespace
+
+// Makes room for `k` more stack items, refreshing the cached pointer.
+#define QP_STACK_ROOM(k)                                                         \
+  if (depth + (k) >= capacity) {                                                 \
+    if (!GrowStack(state.stack, depth, (k), stackLimit)) return Stop(false);     \
+    stack = state.stack.data();                                                  \
+    capacity = static_cast<int32_t>(state.stack.size());                         \
+  }
+
+bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32_t start,
+                 MatchState& state, size_t stackLimit, int32_t& next) {
+  ResetRegisters(program, state);
+  const RegexInstruction* code = program.instructions.data();
+  const char16_t* text = subject.data();
+  const int32_t n = static_cast<int32_t>(subject.size());
+  int32_t* stack = state.stack.data();
+  int32_t capacity = static_cast<int32_t>(state.stack.size());
+  int32_t* slots = state.slots.data();
+  std::pair<int32_t, int32_t>* groups = state.groups.data();
+  int32_t depth = 0;
+  auto Stop = [&](bool matched) {
+    state.stackDepth = depth;
+    return matched;
+  };
+
+  const bool advancing = code[1].opcode == kOpAdvance;
+  int32_t q = advancing ? NextCandidate(program.filter, text, start, n) : start;
+  if (q >= n) return false;
+  int32_t r = q;
+  int32_t ip = 0;
+  state.matchStart = q;
+  for (;;) {
+    const RegexInstruction in = code[ip];
+    switch (in.opcode) {
+      case kOpNop:
+        ++ip;
+        continue;
+      case kOpGroupStart:
+        groups[in.operand].first = r;
+        ++ip;
+        continue;
+      case kOpGroupEnd:
+        groups[in.operand].second = r;
+        ++ip;
+        continue;
+      case kOpSymbol:
+        if (in.operand == 0 ? r != n : (r >= n || text[r] != in.operand)) break;
+        r += in.operand != 0;
+        ++ip;
+        continue;
+      case kOpAnyChar:
+        if (r >= n) break;
+        ++r;
+        ++ip;
+        continue;
+      case kOpCharRanges:
+      case kOpNotCharRanges:
+        if (r >= n ||
+            InRanges(code + ip + 1, code + in.operand, text[r]) != (in.opcode == kOpCharRanges))
+          break;
+        ++r;
+        ip = in.operand;
+        continue;
+      case kOpJump:
+        ip = in.operand;
+        continue;
+      case kOpPushPosition:
+        QP_STACK_ROOM(1);
+        stack[++depth] = r;
+        ++ip;
+        continue;
+      case kOpPopPosition:
+        r = stack[depth--];
+        ++ip;
+        continue;
+      case kOpCall:
+        QP_STACK_ROOM(1);
+        stack[++depth] = ip + 1;
+        ip = in.operand;
+        continue;
+      case kOpReturn:
+        break;
+      case kOpPushSlot:
+        QP_STACK_ROOM(1);
+        stack[++depth] = slots[in.operand];
+        ++ip;
+        continue;
+      case kOpPopSlot:
+        slots[in.operand] = stack[depth--];
+        ++ip;
+        continue;
+      case kOpStorePosition:
+        slots[in.operand] = r;
+        ++ip;
+        continue;
+      case kOpStoreStackDepth:
+        slots[in.operand] = depth;
+        ++ip;
+        continue;
+      case kOpLoadPosition:
+        r = slots[in.operand];
+        ++ip;
+        continue;
+      case kOpLoadStackDepth:
+        depth = slots[in.operand];
+        ++ip;
+        continue;
+      case kOpFailIfNoProgress:
+        if (r == slots[in.operand]) break;
+        ++ip;
+        continue;
+      case kOpBackReference: {
+        // A group that has not matched has length 0. Both texts are lower-cased.
+        auto [from, to] = groups[in.operand];
+        int32_t length = (from >= 0 && to >= from) ? to - from : 0;
+        if (length > n - r || !SameText(text + r, text + from, length)) break;
+        r += length;
+        ++ip;
+        continue;
+      }
+      case kOpPushGroup:
+        QP_STACK_ROOM(2);
+        stack[++depth] = groups[in.operand].first;
+        stack[++depth] = groups[in.operand].second;
+        ++ip;
+        continue;
+      case kOpPopGroup:
+        groups[in.operand].second = stack[depth--];
+        groups[in.operand].first = stack[depth--];
+        ++ip;
+        continue;
+      case kOpAdvance:
+        q = NextCandidate(program.filter, text, q + 1, n);
+        if (q >= n) return Stop(false);
+        depth = 0;
+        r = q;
+        ip = 0;
+        state.matchStart = q;
+        continue;
+      case kOpFail:
+        return Stop(false);
+      case kOpMatch:
+        state.matchEnd = r;
+        next = r;
+        return Stop(true);
+      default:
+        return Stop(false);
+    }
+    // Backtrack: continue at the index on top of the stack.
+    if (depth <= 0) return Stop(false);
+    ip = stack[depth--];
+  }
+}
+
+#undef QP_STACK_ROOM
+
+}  // namespace qp
