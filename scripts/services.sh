@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts or stops the throwaway database servers that the tests use, all on
-# 127.0.0.1 and under build-services/: MariaDB and PostgreSQL.
+# 127.0.0.1 and under build-services/: MariaDB (ports 3306 and 3307, the second
+# for scripts that name a port) and PostgreSQL.
 #   scripts/services.sh start   -> writes build-services/services.env
 #   scripts/services.sh stop
 set -euo pipefail
@@ -27,7 +28,8 @@ start_mysql() {
   mariadb-install-db --no-defaults --user=mysql --datadir="$d/data" \
       --auth-root-authentication-method=normal --skip-test-db >"$d/install.log" 2>&1
   setsid /usr/sbin/mariadbd --no-defaults --user=mysql --datadir="$d/data" \
-      --socket="$d/mysqld.sock" --port=3306 --bind-address=127.0.0.1 \
+      --socket="$d/mysqld.sock" --port=3306 --extra-port=3307 --extra-max-connections=20 \
+      --bind-address=127.0.0.1 \
       --pid-file="$d/mysqld.pid" --log-error="$d/err.log" --skip-name-resolve \
       --character-set-server=utf8mb4 </dev/null >/dev/null 2>&1 &
   for _ in $(seq 1 100); do
@@ -60,6 +62,7 @@ case "$cmd" in
     cat > "$base/services.env" <<ENV
 export QP_MYSQL_HOST=127.0.0.1
 export QP_MYSQL_PORT=3306
+export QP_MYSQL_PORT2=3307
 export QP_MYSQL_USER=qp
 export QP_MYSQL_PASSWORD=qp
 export QP_MYSQL_DATABASE=qptest

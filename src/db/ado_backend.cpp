@@ -16,12 +16,16 @@ constexpr SQLULEN kLoginTimeoutSeconds = 15;
 
 bool Succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
-std::vector<SQLWCHAR> WideArgument(const std::string& text) {
-  std::u16string wide = ToWide(text);
-  std::vector<SQLWCHAR> argument(wide.begin(), wide.end());
-  argument.push_back(0);
-  return argument;
+// Texts cross the driver manager as UTF-8 through the narrow calls: the
+// drivers on this platform (SQLite3, MDBTools, FreeTDS with a UTF-8 client
+// charset, psqlODBC) all take and give UTF-8 there, while the manager's own
+// wide-to-narrow step for narrow-only drivers would lose every non-ASCII
+// character.
+std::string DriverText(const std::string& text) {
+  return ConvertCodePage(text, kCodePageActive, kCodePageUtf8);
 }
+
+SQLCHAR* Bytes(std::string& text) { return reinterpret_cast<SQLCHAR*>(text.data()); }
 
 // How a column is read, and the variant type its values get.
 struct Column {
@@ -70,20 +74,20 @@ Cell ReadFixed(SQLHSTMT stmt, SQLUSMALLINT index, SQLSMALLINT cType, T& buffer) 
 }
 
 Cell ReadText(SQLHSTMT stmt, SQLUSMALLINT index) {
-  SQLWCHAR buffer[1024];
-  const SQLLEN capacity = sizeof buffer - sizeof(SQLWCHAR);  // room for the terminator
-  std::u16string text;
+  char buffer[4096];
+  const SQLLEN capacity = sizeof buffer - 1;  // room for the terminator
+  std::string text;
   for (;;) {
     SQLLEN indicator = 0;
-    SQLRETURN rc = SQLGetData(stmt, index, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
+    SQLRETURN rc = SQLGetData(stmt, index, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
     if (rc == SQL_NO_DATA) break;
     if (!Succeeded(rc)) return Cell{false, {}};
     if (indicator == SQL_NULL_DATA) return Cell{true, DbValue::Null()};
     SQLLEN bytes = (indicator == SQL_NO_TOTAL || indicator > capacity) ? capacity : indicator;
-    text.append(buffer, buffer + bytes / sizeof(SQLWCHAR));
+    text.append(buffer, static_cast<size_t>(bytes));
     if (rc == SQL_SUCCESS) break;  // with info: truncated, more to come
   }
-  return Cell{true, DbValue::Wide(std::move(text))};
+  return Cell{true, DbValue::Narrow(ConvertCodePage(text, kCodePageUtf8, kCodePageActive))};
 }
 
 Cell ReadBinary(SQLHSTMT stmt, SQLUSMALLINT index) {
@@ -178,17 +182,17 @@ CAdo::~CAdo() {
 void CAdo::KeepDiagnostic(short handleType, void* handle, const char* call) {
   std::string message;
   for (SQLSMALLINT record = 1; handle; ++record) {
-    SQLWCHAR state[6];
-    SQLWCHAR text[1024];
+    SQLCHAR state[6];
+    SQLCHAR text[1024];
     SQLINTEGER nativeError = 0;
     SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRecW(handleType, handle, record, state, &nativeError, text,
-                                  sizeof text / sizeof text[0], &length);
+    SQLRETURN rc = SQLGetDiagRec(handleType, handle, record, state, &nativeError, text,
+                                 sizeof text, &length);
     if (!Succeeded(rc)) break;
-    if (length > static_cast<SQLSMALLINT>(sizeof text / sizeof text[0]) - 1)
-      length = sizeof text / sizeof text[0] - 1;
+    if (length > static_cast<SQLSMALLINT>(sizeof text) - 1) length = sizeof text - 1;
     if (!message.empty()) message += "; ";
-    message += FromWide(std::u16string(text, text + length));
+    message += ConvertCodePage(std::string_view(reinterpret_cast<char*>(text), length),
+                               kCodePageUtf8, kCodePageActive);
   }
   if (message.empty()) message = std::string(call) + " failed and the driver gave no reason";
   SetLastError(std::move(message));
@@ -209,10 +213,10 @@ bool CAdo::Connect() {
     return false;
   }
   SQLSetConnectAttr(dbc_, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
-  std::vector<SQLWCHAR> text = WideArgument(odbc_);
+  std::string text = DriverText(odbc_);
   SQLSMALLINT outLength = 0;
-  SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, text.data(), SQL_NTS, nullptr, 0, &outLength,
-                                   SQL_DRIVER_NOPROMPT);
+  SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, Bytes(text), static_cast<SQLSMALLINT>(text.size()),
+                                  nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
   if (!Succeeded(rc)) {
     KeepDiagnostic(SQL_HANDLE_DBC, dbc_, "SQLDriverConnect");
     return false;
@@ -251,8 +255,8 @@ bool CAdo::Run(Statement& statement, const std::string& sql) {
     KeepDiagnostic(SQL_HANDLE_DBC, dbc_, "SQLAllocHandle");
     return false;
   }
-  std::vector<SQLWCHAR> text = WideArgument(sql);
-  SQLRETURN rc = SQLExecDirectW(statement.handle, text.data(), SQL_NTS);
+  std::string text = DriverText(sql);
+  SQLRETURN rc = SQLExecDirect(statement.handle, Bytes(text), static_cast<SQLINTEGER>(text.size()));
   // A searched update or delete that touches no row answers "no data".
   if (!Succeeded(rc) && rc != SQL_NO_DATA) {
     KeepDiagnostic(SQL_HANDLE_STMT, statement.handle, "SQLExecDirect");
@@ -277,9 +281,9 @@ bool CAdo::Fetch(Statement& statement, DbRows& rows, bool firstOnly) {
     Column column;
     SQLULEN size = 0;
     SQLSMALLINT digits = 0, nullable = 0;
-    SQLDescribeColW(stmt, i, nullptr, 0, nullptr, &column.sqlType, &size, &digits, &nullable);
+    SQLDescribeCol(stmt, i, nullptr, 0, nullptr, &column.sqlType, &size, &digits, &nullable);
     SQLLEN isUnsigned = SQL_FALSE;
-    SQLColAttributeW(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
+    SQLColAttribute(stmt, i, SQL_DESC_UNSIGNED, nullptr, 0, nullptr, &isUnsigned);
     // Floating and exact numbers report "unsigned" false; only integers use it.
     column.isUnsigned = isUnsigned == SQL_TRUE && IsIntegerType(column.sqlType);
     statement.columns.push_back(column);

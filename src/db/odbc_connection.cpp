@@ -86,7 +86,8 @@ std::string SqlServerString(std::map<std::string, std::string>& keys, const std:
   if (!address.port.empty()) odbc += Attribute("Port", address.port);
   odbc += Attribute("Database", keys["initial catalog"]) + Attribute("UID", keys["user id"]) +
           Attribute("PWD", keys["password"]);
-  if (freeTds) odbc += "TDS_Version=7.4;";
+  // Texts cross the driver as UTF-8 (see the ODBC back end).
+  if (freeTds) odbc += "TDS_Version=7.4;ClientCharset=UTF-8;";
   return Finish(odbc, driver.extra);
 }
 

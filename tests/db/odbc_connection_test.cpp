@@ -42,19 +42,19 @@ INSTANTIATE_TEST_SUITE_P(
                         "Driver={Other Driver};Database=/data/a.mdb;DBQ=/data/a.mdb;"},
         TranslationCase{SqlServer("db.example"), {},
                         "Driver={FreeTDS};Server=db.example;Port=1433;Database=shop;UID=sa;"
-                        "PWD=pw;TDS_Version=7.4;"},
+                        "PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8;"},
         TranslationCase{SqlServer("db.example,1500"), {},
                         "Driver={FreeTDS};Server=db.example;Port=1500;Database=shop;UID=sa;"
-                        "PWD=pw;TDS_Version=7.4;"},
+                        "PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8;"},
         TranslationCase{SqlServer("db.example\\SQLEXPRESS"), {},
                         "Driver={FreeTDS};Server=db.example\\SQLEXPRESS;Database=shop;UID=sa;"
-                        "PWD=pw;TDS_Version=7.4;"},
+                        "PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8;"},
         TranslationCase{SqlServer("(local)"), {},
                         "Driver={FreeTDS};Server=127.0.0.1;Port=1433;Database=shop;UID=sa;"
-                        "PWD=pw;TDS_Version=7.4;"},
+                        "PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8;"},
         TranslationCase{SqlServer(".\\SQLEXPRESS"), {},
                         "Driver={FreeTDS};Server=127.0.0.1\\SQLEXPRESS;Database=shop;UID=sa;"
-                        "PWD=pw;TDS_Version=7.4;"},
+                        "PWD=pw;TDS_Version=7.4;ClientCharset=UTF-8;"},
         TranslationCase{SqlServer("127.0.0.1,55432"), {"", "PostgreSQL Unicode;BoolsAsChar=0"},
                         "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=55432;Database=shop;"
                         "UID=sa;PWD=pw;BoolsAsChar=0"},
