@@ -32,7 +32,7 @@ enum RegexError : int32_t {
 };
 
 inline constexpr int32_t kRegexMaxNesting = 500;
-inline constexpr int32_t kRegexMaxProgram = 1 << 22;
+inline constexpr int32_t kRegexMaxProgram = 1 << 20;
 
 // Which code units can start a match; lets the search skip start positions
 // that cannot succeed. Inactive when the pattern may match the empty text or
