@@ -1,0 +1,199 @@
+#include "app/main_dialog.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <system_error>
+
+#include "compiler/compiler.h"
+#include "compiler/text_file.h"
+#include "support/messages.h"
+#include "support/settings.h"
+#include "ui/js_host_service.h"
+
+namespace qp {
+
+CQuorPackDlg::CQuorPackDlg(GMainContext* context, UiBackend& backend,
+                           std::function<void(int)> quit)
+    : context_(context),
+      backend_(backend),
+      quit_(std::move(quit)),
+      server_(state_, backend),
+      dispatcher_(context, backend,
+                  [this](ScriptRunner& runner, UiRequestKind kind, const std::string& text) {
+                    server_.Serve(runner, kind, text);
+                  }) {}
+
+// Normally Shutdown has joined every thread. A runner whose thread still runs
+// cannot be destroyed safely, so it is left to the process's end.
+CQuorPackDlg::~CQuorPackDlg() {
+  for (auto& script : runningScripts_) {
+    if (!script->thread.joinable()) continue;
+    if (script->active) {
+      script->thread.detach();
+      script->runner.release();
+    } else {
+      script->thread.join();
+    }
+  }
+}
+
+void CQuorPackDlg::Initialize() {
+  hotkeyText_ = ReadSetting("hotkey", "CTRL + 9");
+  std::string errorText;
+  if (!InitJsHost(errorText)) backend_.ShowAlert(errorText);
+  state_.trayTip = ReadSetting("appname", "");
+  startedCount_ = 0;
+  endedCount_ = 0;
+  LoadBootFile();
+}
+
+void CQuorPackDlg::LoadBootFile() {
+  std::vector<BootLine> lines = ParseBootFile(ReadTextFile(ProgramPath("Quorvant.boot")));
+  for (const BootLine& line : lines) StartScript(line.tag, line.script, line.param);
+  if (!lines.empty()) return;
+  backend_.ShowAlert(Msg(MessageId::kBootFileInvalid));
+  Shutdown();
+}
+
+// Every start compiles its own program, so a runner never sees its program
+// replaced by a later start of the same path.
+void CQuorPackDlg::StartScript(const std::string&, const std::string& name,
+                               const std::string& param) {
+  std::string path = ProgramPath("Script/" + name);
+  auto program = std::make_shared<ScriptProgram>();
+  CompileOptions options;
+  options.homeDir = ProgramDir();
+  options.rootPath = path;
+  Compile(ReadTextFile(path), *program, options);
+  programs_[path] = program;
+  StartThread(path, param, std::move(program));
+}
+
+void CQuorPackDlg::StartThread(const std::string& path, const std::string& param,
+                               std::shared_ptr<const ScriptProgram> program) {
+  auto script = std::make_unique<ScriptThread>();
+  script->runner = std::make_unique<ScriptRunner>();
+  ScriptRunner& runner = *script->runner;
+  std::lock_guard lock(state_.runnerLock);
+  runner.scriptPath = path;
+  runner.param = param;
+  runner.listIndex = static_cast<int32_t>(runningScripts_.size());
+  runner.variables.Set("param", param);
+  runner.variables.Set("source", path);
+  runner.id = ++startedCount_;
+  runner.Load(std::move(program));
+  runner.ui = &dispatcher_;
+  script->active = true;
+  try {
+    script->thread = std::thread(ThreadProcedure, this, script.get());
+  } catch (const std::system_error&) {
+    --startedCount_;  // undone silently; the runner goes with `script`
+    return;
+  }
+  runner.suspended = 0;
+  runningScripts_.push_back(std::move(script));
+}
+
+void CQuorPackDlg::ThreadProcedure(CQuorPackDlg* dialog, ScriptThread* script) {
+  Run(*script->runner);
+  script->active = false;
+  dialog->dispatcher_.Notify();
+  PostToLoop(dialog->context_, [dialog] { dialog->OnScriptEnded(); });
+}
+
+void CQuorPackDlg::OnScriptEnded() {
+  if (shutDown_) return;
+  ++endedCount_;
+  if (endedCount_ == startedCount_) Shutdown();
+}
+
+void CQuorPackDlg::ResumeRunner(ScriptRunner& runner) {
+  runner.suspended = runner.control.Resume() > 1 ? 1 : 0;
+}
+
+// A script held by its prompt is not resumed: it takes the wake-up once it
+// has its answer, so an event never cuts a prompt short.
+void CQuorPackDlg::OnWindowEvent(const WindowEvent& event) {
+  if (shutDown_) return;
+  state_.lastEvent = event;
+  std::lock_guard lock(state_.runnerLock);
+  for (auto it = runningScripts_.rbegin(); it != runningScripts_.rend(); ++it) {
+    ScriptThread& script = **it;
+    if (!script.active) continue;
+    ScriptRunner& runner = *script.runner;
+    runner.control.PostMessage(WM_SCRIPT_WAKE);
+    if (runner.suspended && !runner.inputDialog) ResumeRunner(runner);
+    runner.control.SignalSleep();
+  }
+}
+
+bool CQuorPackDlg::AllScriptsEnded() const {
+  for (const auto& script : runningScripts_)
+    if (script->active) return false;
+  return true;
+}
+
+// While it waits for a script, the UI thread goes on serving that script's
+// requests, so a script that asks for something while it is being stopped
+// still ends in time.
+void CQuorPackDlg::StopScripts() {
+  std::lock_guard lock(state_.runnerLock);
+  for (auto it = runningScripts_.rbegin(); it != runningScripts_.rend(); ++it) {
+    ScriptThread& script = **it;
+    if (!script.active) continue;
+    ScriptRunner& runner = *script.runner;
+    runner.control.PostMessage(WM_SCRIPT_STOP);
+    if (runner.inputDialog) {
+      backend_.EndPrompt(runner);
+      runner.inputDialog = nullptr;
+    }
+    if (runner.suspended) ResumeRunner(runner);
+    runner.control.SignalSleep();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
+    dispatcher_.WaitServing([&script] { return !script.active; }, deadline);
+  }
+}
+
+// A script that did not end after its stop message is still using its runner
+// (a blocked network read or library call), so nothing can be destroyed: the
+// program names it and ends the process at once.
+void CQuorPackDlg::ForceEnd() {
+  for (const auto& script : runningScripts_) {
+    if (!script->active) continue;
+    std::fprintf(stderr, "quorpack: script %d (%s) did not stop within %d ms; ending anyway\n",
+                 script->runner->id, script->runner->scriptPath.c_str(), kStopWaitMs);
+  }
+  std::fflush(nullptr);
+  _exit(1);
+}
+
+void CQuorPackDlg::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  state_.shuttingDown = true;
+  if (!AllScriptsEnded()) StopScripts();
+  if (!AllScriptsEnded()) ForceEnd();
+  {
+    std::lock_guard lock(state_.runnerLock);
+    for (auto it = runningScripts_.rbegin(); it != runningScripts_.rend(); ++it) {
+      if ((*it)->thread.joinable()) (*it)->thread.join();
+      it->reset();
+    }
+    runningScripts_.clear();
+  }
+  {
+    std::lock_guard lock(state_.windowTableLock);
+    for (auto& [name, view] : state_.htmlWindows)
+      if (view) view->SetShowState(WindowShowState::Minimized);
+    state_.htmlWindows.clear();
+  }
+  if (state_.trayShown) {
+    backend_.HideTrayIcon();
+    state_.trayShown = 0;
+  }
+  quit_(0);
+}
+
+}  // namespace qp

@@ -1,0 +1,73 @@
+#include "app/quorpack_app.h"
+
+#include <glib-unix.h>
+#include <glib.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "app/event_fifo.h"
+#include "app/main_dialog.h"
+#include "support/codepage.h"
+#include "support/settings.h"
+#include "ui/console_backend.h"
+
+namespace qp {
+namespace {
+
+gboolean OnStopSignal(gpointer dialog) {
+  static_cast<CQuorPackDlg*>(dialog)->Shutdown();
+  return G_SOURCE_CONTINUE;
+}
+
+struct LoopState {
+  GMainLoop* loop = nullptr;
+  bool quit = false;
+  int exitCode = 0;
+};
+
+void OpenEventFifo(EventFifo& fifo, CQuorPackDlg& dialog) {
+  std::string path = EventFifoPath();
+  if (path.empty()) return;
+  std::string errorText;
+  auto deliver = [&dialog](const WindowEvent& event) { dialog.OnWindowEvent(event); };
+  if (!fifo.Open(path, deliver, errorText))
+    std::fprintf(stderr, "quorpack: no events: %s\n", errorText.c_str());
+}
+
+}  // namespace
+
+std::unique_ptr<UiBackend> MakeUiBackend(const std::string&) {
+  return std::make_unique<ConsoleBackend>();
+}
+
+int CQuorPackApp::Run() {
+  std::signal(SIGPIPE, SIG_IGN);
+  SetActiveCodePage(CodePageFromSetting(ReadSetting("codepage", "")));
+  std::unique_ptr<UiBackend> backend = MakeUiBackend(ReadSetting("ui", ""));
+
+  LoopState state;
+  state.loop = g_main_loop_new(nullptr, FALSE);
+  int exitCode = 0;
+  {
+    CQuorPackDlg dialog(nullptr, *backend, [&state](int code) {
+      state.quit = true;
+      state.exitCode = code;
+      g_main_loop_quit(state.loop);
+    });
+    guint sigint = g_unix_signal_add(SIGINT, OnStopSignal, &dialog);
+    guint sigterm = g_unix_signal_add(SIGTERM, OnStopSignal, &dialog);
+    EventFifo fifo;
+    OpenEventFifo(fifo, dialog);
+    dialog.Initialize();
+    // A boot-file failure has already asked to quit: the loop must not start.
+    if (!state.quit) g_main_loop_run(state.loop);
+    g_source_remove(sigint);
+    g_source_remove(sigterm);
+    exitCode = state.exitCode;
+  }
+  g_main_loop_unref(state.loop);
+  return exitCode;
+}
+
+}  // namespace qp

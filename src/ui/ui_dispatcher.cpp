@@ -1,0 +1,78 @@
+#include "ui/ui_dispatcher.h"
+
+namespace qp {
+namespace {
+
+gboolean RunPosted(gpointer data) {
+  (*static_cast<std::function<void()>*>(data))();
+  return G_SOURCE_REMOVE;
+}
+
+void DeletePosted(gpointer data) { delete static_cast<std::function<void()>*>(data); }
+
+bool IsStatusText(UiRequestKind kind) {
+  int32_t value = static_cast<int32_t>(kind);
+  return value >= 2 && value <= 5;
+}
+
+}  // namespace
+
+void PostToLoop(GMainContext* context, std::function<void()> work) {
+  GSource* source = g_idle_source_new();
+  g_source_set_priority(source, G_PRIORITY_DEFAULT);
+  g_source_set_callback(source, RunPosted, new std::function<void()>(std::move(work)),
+                        DeletePosted);
+  g_source_attach(source, context);
+  g_source_unref(source);
+}
+
+UiDispatcher::UiDispatcher(GMainContext* context, UiBackend& backend, Server server)
+    : context_(context),
+      backend_(backend),
+      server_(std::move(server)),
+      uiThread_(std::this_thread::get_id()) {}
+
+void UiDispatcher::Request(ScriptRunner& runner, UiRequestKind kind, const std::string& text) {
+  if (IsStatusText(kind)) return;
+  if (std::this_thread::get_id() == uiThread_) {
+    server_(runner, kind, text);
+    return;
+  }
+  Pending pending{&runner, kind, &text};
+  std::unique_lock lock(mutex_);
+  queue_.push_back(&pending);
+  changed_.notify_all();
+  PostToLoop(context_, [this] { ServePending(); });
+  changed_.wait(lock, [&pending] { return pending.done; });
+}
+
+void UiDispatcher::ServePending() {
+  std::unique_lock lock(mutex_);
+  while (!queue_.empty()) {
+    Pending* pending = queue_.front();
+    queue_.pop_front();
+    lock.unlock();
+    server_(*pending->runner, pending->kind, *pending->text);
+    lock.lock();
+    pending->done = true;
+    changed_.notify_all();
+  }
+}
+
+bool UiDispatcher::WaitServing(const std::function<bool()>& done,
+                               std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    ServePending();
+    std::unique_lock lock(mutex_);
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    changed_.wait_until(lock, deadline, [&] { return !queue_.empty() || done(); });
+  }
+}
+
+void UiDispatcher::Notify() {
+  std::lock_guard lock(mutex_);
+  changed_.notify_all();
+}
+
+}  // namespace qp

@@ -1,0 +1,68 @@
+// Carries UI requests from script threads to the UI thread, which runs a GLib
+// main loop. A script thread queues its request, wakes the loop and blocks
+// until the UI thread has served it: the synchronous send that scripts rely
+// on. Requests are served one at a time, in the order they arrived.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <glib.h>
+
+#include "engine/ui_request.h"
+#include "ui/ui_backend.h"
+
+namespace qp {
+
+// Runs `work` once on the thread that runs `context`'s loop. Unlike
+// g_main_context_invoke, it never runs `work` on the calling thread, even
+// when the context happens to be free at that moment.
+void PostToLoop(GMainContext* context, std::function<void()> work);
+
+class UiDispatcher : public UiService {
+ public:
+  using Server = std::function<void(ScriptRunner&, UiRequestKind, const std::string&)>;
+
+  // Must be constructed on the UI thread.
+  UiDispatcher(GMainContext* context, UiBackend& backend, Server server);
+
+  // Any thread: serves the request on the UI thread and returns afterwards.
+  // The status texts (kinds 2 to 5) have no effect, so they return at once
+  // without waiting for the UI thread: a script that is being stopped reports
+  // "stop" and "exit" this way while the UI thread waits for it to end.
+  void Request(ScriptRunner& runner, UiRequestKind kind, const std::string& text) override;
+  int ScreenWidth() override { return backend_.ScreenWidth(); }
+  int ScreenHeight() override { return backend_.ScreenHeight(); }
+
+  // UI thread: serves every queued request.
+  void ServePending();
+  // UI thread: waits until `done()` holds or `deadline` passes, serving
+  // requests meanwhile; returns done(). Other loop sources are not run.
+  bool WaitServing(const std::function<bool()>& done,
+                   std::chrono::steady_clock::time_point deadline);
+  // Any thread: wakes WaitServing so that it looks at its condition again.
+  void Notify();
+
+ private:
+  struct Pending {
+    ScriptRunner* runner;
+    UiRequestKind kind;
+    const std::string* text;
+    bool done = false;
+  };
+
+  GMainContext* context_;
+  UiBackend& backend_;
+  Server server_;
+  std::thread::id uiThread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Pending*> queue_;
+};
+
+}  // namespace qp
