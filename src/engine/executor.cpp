@@ -1,14 +1,387 @@
-// Placeholder until the executor lands: runs nothing.
+// The executor: runs one compiled script on its script thread, one
+// instruction per iteration. Between two instructions it takes at most one
+// thread message (stop, or a window event waiting) and sleeps in place for
+// `pause`. Blocks are paired at run time from the braces of the instruction
+// list; the pairing is computed once per run (closeFrom), so no instruction
+// rescans a block.
+#include <chrono>
+#include <ctime>
+
+#include "db/commands/db_commands.h"
 #include "engine/script_runner.h"
+#include "native/native_calls.h"
+#include "net/commands/http_commands.h"
+#include "support/messages.h"
+#include "support/text.h"
 
 namespace qp {
 
-void Run(ScriptRunner& runner) {
-  runner.continuations.clear();
-  SendUiRequest(runner, UiRequestKind::State, "exit");
+void PrepareBlocks(ScriptRunner& runner) {
+  const auto& code = runner.program->instructions;
+  const int32_t n = static_cast<int32_t>(code.size());
+  runner.closeFrom.assign(static_cast<size_t>(n) + 1, -1);
+  for (int32_t s = n - 1; s >= 0; --s) {
+    int32_t result = runner.closeFrom[s + 1];
+    if (code[s].code == kBlockClose) {
+      result = s;
+    } else if (code[s].code == kBlockOpen) {
+      int32_t inner = runner.closeFrom[s + 1];
+      result = inner < 0 ? -1 : runner.closeFrom[inner + 1];
+    }
+    runner.closeFrom[s] = result;
+  }
 }
 
-void Substitute(ScriptRunner&, std::string&) {}
-void Evaluate(ScriptRunner&, std::string&) {}
+namespace {
+
+// The "}" that closes depth 1 when scanning from `start`; -1 when there is
+// none before the final `exit`.
+int32_t CloseAfter(ScriptRunner& runner, int32_t start) {
+  if (runner.closeFrom.size() != static_cast<size_t>(runner.program->size()) + 1)
+    PrepareBlocks(runner);
+  if (start < 0 || start >= runner.lastIndex) return -1;
+  int32_t close = runner.closeFrom[start];
+  return close >= runner.lastIndex ? -1 : close;
+}
+
+}  // namespace
+
+int32_t FindAfterBlock(ScriptRunner& runner, int32_t openIndex) {
+  int32_t close = CloseAfter(runner, openIndex + 1);
+  return close < 0 ? openIndex + 1 : close + 1;
+}
+
+void EnterBlock(ScriptRunner& runner, int32_t openIndex) {
+  int32_t close = CloseAfter(runner, openIndex + 1);
+  if (close >= 0) runner.continuations.push_back(close + 1);
+  runner.continuations.push_back(openIndex + 1);
+}
+
+namespace {
+
+bool IsTrue(const std::string& condition) {
+  return !condition.empty() && Trim(condition) != "0";
+}
+
+class Executor {
+ public:
+  explicit Executor(ScriptRunner& runner)
+      : r_(runner), code_(runner.program->instructions) {}
+
+  // Returns when the script has ended or was stopped.
+  void Loop() {
+    while (!r_.continuations.empty()) {
+      int32_t message = r_.control.TakeMessage();
+      if (message == WM_SCRIPT_STOP) {
+        SendUiRequest(r_, UiRequestKind::State, "stop");
+        SendUiRequest(r_, UiRequestKind::State, "exit");
+        return;
+      }
+      if (message == WM_SCRIPT_WAKE && TakeEvent()) continue;
+      if (r_.sleepRemainingMs > 0) {
+        Sleep();
+        continue;
+      }
+      if (!Step()) break;
+    }
+    r_.continuations.clear();
+    SendUiRequest(r_, UiRequestKind::State, "exit");
+  }
+
+ private:
+  // A window event is waiting. True when the thread suspended itself and the
+  // loop must begin a new iteration.
+  bool TakeEvent() {
+    if (r_.handlerDepth > 0) return false;  // events during a handler are lost
+    SendUiRequest(r_, UiRequestKind::FetchWindowEvent, std::string());
+    std::string label = "<on_" + r_.variables.Get("window_name") + "_" +
+                        r_.variables.Get("window_event") + ">";
+    int32_t index = r_.program->FindLabel(label);
+    if (index >= 0) {
+      ++r_.handlerDepth;
+      r_.continuations.push_back(index);
+      return false;
+    }
+    if (!r_.waitForEvents) return false;
+    SuspendForEvents();
+    return true;
+  }
+
+  void SuspendForEvents() {
+    SendUiRequest(r_, UiRequestKind::Suspend, std::string());
+    r_.control.SuspendSelf();
+  }
+
+  void Sleep() {
+    auto started = std::chrono::steady_clock::now();
+    r_.control.ResetSleep();
+    if (!r_.control.WaitSleep(r_.sleepRemainingMs)) {
+      r_.sleepRemainingMs = 0;
+      return;
+    }
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - started);
+    r_.sleepRemainingMs -= static_cast<int32_t>(elapsed.count());
+  }
+
+  // Runs the instruction on top of the stack; false when the script exits.
+  bool Step() {
+    i_ = r_.continuations.back();
+    r_.continuations.pop_back();
+    ++r_.instructionCount;
+    // An index past the program (a block opened on the last line) ends its
+    // frame instead of reading outside the instruction list.
+    if (i_ < 0 || i_ > r_.lastIndex) return true;
+    defaultPushed_ = i_ < r_.lastIndex;
+    if (defaultPushed_) r_.continuations.push_back(i_ + 1);
+    uint32_t errorsBefore = r_.errorCount;
+    bool goOn = Dispatch(code_[i_]);
+    // An error report ends the run after this instruction: what the
+    // instruction pushed after the report does not revive it.
+    if (r_.errorCount != errorsBefore) r_.continuations.clear();
+    return goOn;
+  }
+
+  void DropDefault() {
+    if (defaultPushed_ && !r_.continuations.empty()) r_.continuations.pop_back();
+    defaultPushed_ = false;
+  }
+
+  void Push(int32_t index) { r_.continuations.push_back(index); }
+
+  std::string Expand(const std::string& operand) { return Expanded(r_, operand); }
+
+  void Send(UiRequestKind kind, const std::string& operand) {
+    SendUiRequest(r_, kind, Expand(operand));
+  }
+
+  bool Dispatch(const ScriptInstruction& in);
+  void If(const std::string& operand);
+  void While(const std::string& operand);
+  void Switch(const std::string& operand);
+  void BlockOpen();
+  void BlockClose();
+  void EndFrame();
+  void Goto(const std::string& operand);
+  void Call(const std::string& operand);
+  void Pause(const std::string& operand);
+  void Prompt(const std::string& operand);
+  void Suspend();
+  void Resume();
+  void DropLeftLoops();
+
+  ScriptRunner& r_;
+  const std::vector<ScriptInstruction>& code_;
+  int32_t i_ = 0;
+  bool defaultPushed_ = false;
+};
+
+bool Executor::Dispatch(const ScriptInstruction& in) {
+  const std::string& op = in.operand;
+  switch (in.code) {
+    case kIf: If(op); break;
+    case kWhile: While(op); break;
+    case kEval: Expand(op); break;
+    case kVar: AssignVariable(r_, op); break;
+    case kReturn: case kBreak: EndFrame(); break;
+    case kSwitch: Switch(op); break;
+    case kPrompt: Prompt(op); break;
+    case kAlert: Send(UiRequestKind::Alert, op); break;
+    case kShow: Send(UiRequestKind::Show, op); break;
+    case kLeft: Send(UiRequestKind::Left, op); break;
+    case kRight: Send(UiRequestKind::Right, op); break;
+    case kState: Send(UiRequestKind::State, op); break;
+    case kNote: Send(UiRequestKind::Note, op); break;
+    case kRegex: RegexCommand(r_, op); break;
+    case kMatch: MatchCommand(r_, op); break;
+    case kUnregex: UnregexCommand(r_, op); break;
+    case kReplace: ReplaceCommand(r_, op); break;
+    case kExit: return false;
+    case kBlockOpen: BlockOpen(); break;
+    case kBlockClose: BlockClose(); break;
+    case kGoto: Goto(op); break;
+    case kCall: Call(op); break;
+    case kJs: Send(UiRequestKind::Js, op); break;
+    case kPause: Pause(op); break;
+    case kSrand: r_.randomState = static_cast<uint32_t>(std::time(nullptr)); break;
+    case kLoadDll: LoadLibraryCommand(r_, op); break;
+    case kUnloadDll: UnloadLibraryCommand(r_, Expand(op)); break;
+    case kOpenWindow: Send(UiRequestKind::OpenWindow, op); break;
+    case kSetWindow: Send(UiRequestKind::SetWindow, op); break;
+    case kShowWindow: Send(UiRequestKind::ShowWindow, op); break;
+    case kHideWindow: Send(UiRequestKind::HideWindow, op); break;
+    case kCloseWindow: Send(UiRequestKind::CloseWindow, op); break;
+    case kJsWindow: Send(UiRequestKind::JsWindow, op); break;
+    case kSuspend: Suspend(); break;
+    case kResume: Resume(); break;
+    case kShowTray: SendUiRequest(r_, UiRequestKind::ShowTray, std::string()); break;
+    case kHideTray: SendUiRequest(r_, UiRequestKind::HideTray, std::string()); break;
+    case kOpenAccess: case kOpenMssql: case kOpenMysql:
+    case kCloseDb: case kQuery: case kExecute:
+      RunDatabaseCommand(r_, in.code, op);
+      break;
+    case kTest: case kGet: case kPost: case kCaptcha: case kSaveTo: case kClear:
+    case kAdd: case kAddX: case kUpText: case kUpFile: case kUpload: case kProxy:
+    case kTimeout: case kReferer: case kLan: case kEncoding: case kImitate:
+    case kSetCookies: case kDelCookies: case kClearCookies: case kGetCookies:
+    case kResumeCookies: case kSaveCookies: case kResumeIeCookies: case kSaveIeCookies:
+      RunHttpCommand(r_, in.code, op);
+      break;
+    default:  // else, case, default, new, minwindow, maxwindow: nothing here
+      break;
+  }
+  return true;
+}
+
+// if: the then-block runs as a frame that goes on after any else-block; a
+// false condition goes on after the then-block, where an `else` is a no-op
+// and its "{" enters the else-block as a plain block.
+void Executor::If(const std::string& operand) {
+  DropDefault();
+  if (i_ >= r_.lastIndex) return;
+  std::string condition = Expand(operand);
+  int32_t thenOpen = i_ + 1;
+  int32_t after = FindAfterBlock(r_, thenOpen);
+  if (!IsTrue(condition)) {
+    if (after <= r_.lastIndex) Push(after);
+    return;
+  }
+  if (after <= r_.lastIndex && code_[after].code == kElse) after = FindAfterBlock(r_, after + 1);
+  Push(after > r_.lastIndex ? r_.lastIndex : after);
+  Push(thenOpen + 1);
+}
+
+// while: the condition is tested each time the body's "{" runs.
+void Executor::While(const std::string& operand) {
+  DropDefault();
+  LoopFrame frame;
+  frame.headIndex = i_ + 1;
+  frame.closeIndex = FindAfterBlock(r_, i_ + 1) - 1;
+  frame.condition = operand;
+  Push(frame.closeIndex + 1);
+  frame.baseDepth = r_.continuations.size();
+  Push(frame.headIndex);
+  r_.loops.push_back(std::move(frame));
+}
+
+// switch: the first `case` (equal text) or `default` at the block's own
+// depth, in text order, runs its block; no fall-through.
+void Executor::Switch(const std::string& operand) {
+  DropDefault();
+  if (i_ >= r_.lastIndex) return;
+  const std::string value = Expand(operand);
+  int32_t match = -1;
+  for (int32_t j = i_ + 2; j <= r_.lastIndex; ++j) {
+    CommandCode code = code_[j].code;
+    if (code == kBlockOpen) {
+      j = CloseAfter(r_, j + 1);  // the nested block's "}" is back at depth 1
+      if (j < 0) break;
+      code = code_[j].code;
+    } else if (code == kBlockClose) {
+      if (j < r_.lastIndex) Push(j + 1);
+      break;
+    }
+    if (match >= 0) continue;
+    std::string text = Expand(code_[j].operand);
+    bool hit = code == kDefault || (code == kCase && text == value);
+    if (hit && j < r_.lastIndex) match = j + 1;
+  }
+  if (match >= 0) Push(match);
+}
+
+void Executor::BlockOpen() {
+  if (!r_.loops.empty() && r_.loops.back().headIndex == i_) {
+    std::string condition = r_.loops.back().condition;
+    condition = Expand(condition);
+    if (Trim(condition) == "0") {
+      DropDefault();
+      r_.loops.pop_back();
+    }
+    return;
+  }
+  DropDefault();
+  if (i_ < r_.lastIndex) EnterBlock(r_, i_);
+}
+
+void Executor::BlockClose() {
+  DropDefault();
+  if (!r_.loops.empty() && r_.loops.back().closeIndex == i_) {
+    Push(r_.loops.back().headIndex);
+    return;
+  }
+  DropLeftLoops();
+}
+
+// A loop whose body frame is gone (left by break, return or a goto out of
+// the body) is over: its frame must not shadow an enclosing loop's "}".
+void Executor::DropLeftLoops() {
+  while (!r_.loops.empty() && r_.loops.back().baseDepth >= r_.continuations.size())
+    r_.loops.pop_back();
+}
+
+// return, break: the current frame ends; the end of a handler may put the
+// thread back to waiting for events.
+void Executor::EndFrame() {
+  DropDefault();
+  DropLeftLoops();
+  if (r_.handlerDepth <= 0) return;
+  if (--r_.handlerDepth == 0 && r_.waitForEvents) SuspendForEvents();
+}
+
+void Executor::Goto(const std::string& operand) {
+  if (r_.handlerDepth > 0) {
+    ReportError(r_, Msg(MessageId::kGotoInHandler), "GOTO " + operand);
+    return;
+  }
+  DropDefault();
+  // A missing label jumps to instruction 0; the shared label table is only
+  // read, never extended.
+  Push(r_.program->LabelOrZero(Expand(operand)));
+}
+
+void Executor::Call(const std::string& operand) {
+  std::string name = Expand(operand);
+  int32_t index = r_.program->FindLabel(name);
+  if (index < 0) {
+    ReportError(r_, Msg(MessageId::kUndefinedSection), "CALL " + name);
+    return;
+  }
+  Push(index);
+  if (r_.handlerDepth > 0) ++r_.handlerDepth;
+}
+
+void Executor::Pause(const std::string& operand) {
+  SendUiRequest(r_, UiRequestKind::State, "sleep");
+  r_.sleepRemainingMs = LeadingInt(Expand(operand));
+  if (r_.sleepRemainingMs > 0) Sleep();
+}
+
+void Executor::Prompt(const std::string& operand) {
+  Send(UiRequestKind::Prompt, operand);
+  r_.control.WaitWhileSuspended();  // until the answer is in "input"
+}
+
+void Executor::Suspend() {
+  r_.waitForEvents = 1;
+  if (r_.handlerDepth == 0) SuspendForEvents();
+}
+
+void Executor::Resume() {
+  r_.waitForEvents = 0;
+  if (r_.handlerDepth == 0) ReportError(r_, Msg(MessageId::kResumeOutsideHandler), "RESUME");
+}
+
+}  // namespace
+
+void Run(ScriptRunner& runner) {
+  if (!runner.program || runner.program->size() == 0) {
+    runner.continuations.clear();
+    SendUiRequest(runner, UiRequestKind::State, "exit");
+    return;
+  }
+  runner.lastIndex = runner.program->size() - 1;
+  PrepareBlocks(runner);
+  Executor(runner).Loop();
+}
 
 }  // namespace qp

@@ -32,6 +32,7 @@ void SendUiRequest(ScriptRunner& runner, UiRequestKind kind, const std::string& 
 
 void ReportError(ScriptRunner& runner, const std::string& reason, const std::string& command) {
   runner.continuations.clear();
+  ++runner.errorCount;
   std::string message = Msg(MessageId::kErrorPrefix);
   message += '"';
   message += command;

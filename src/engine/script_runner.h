@@ -31,6 +31,10 @@ struct LoopFrame {
   int32_t headIndex;      // index of the "{" that opens the loop body
   int32_t closeIndex;     // index of the matching "}"
   std::string condition;  // the `while` operand as compiled, substituted at each test
+  // Size of `continuations` with the loop's after-loop index on top: once the
+  // stack is shorter than this plus one, the body's frame is gone and the
+  // loop has been left (by `break`, `return` or a `goto` out of the body).
+  size_t baseDepth = 0;
 };
 
 // A query result: rows of column texts.
@@ -65,6 +69,13 @@ class ScriptRunner {
   void* inputDialog = nullptr;                      // open input dialog of a desktop back end
   uint32_t randomState = 1;                         // state of the `rand` generator (`srand`)
 
+  uint64_t instructionCount = 0;                    // instructions run so far (benchmarks)
+  uint32_t errorCount = 0;                          // error reports so far
+  // For every index s, the first "}" at or after s that closes depth 1 when
+  // scanning from s (-1 if none): the pairing of braces, computed once per run
+  // so that no instruction rescans a block.
+  std::vector<int32_t> closeFrom;
+
   UiService* ui = nullptr;                          // where UI requests go
   RunnerControl control;                            // messages, suspend count, sleep event
 
@@ -75,6 +86,27 @@ class ScriptRunner {
 // The body of a script thread: runs until the script ends, an `exit` runs, an
 // error report ends it or a stop message arrives.
 void Run(ScriptRunner& runner);
+
+// Index after the "}" that matches the "{" at `openIndex`; openIndex + 1 when
+// there is no match before the final `exit`.
+int32_t FindAfterBlock(ScriptRunner& runner, int32_t openIndex);
+// Runs the block at `openIndex` as a frame: pushes the index after its "}"
+// (when that lies before the final `exit`), then openIndex + 1.
+void EnterBlock(ScriptRunner& runner, int32_t openIndex);
+// Fills runner.closeFrom for the loaded program (Run calls it).
+void PrepareBlocks(ScriptRunner& runner);
+
+// The command `var`: "[#name] value".
+void AssignVariable(ScriptRunner& runner, const std::string& operand);
+// The built-in function call written in an "@" reference ("name<<<arg...").
+std::string CallBuiltin(ScriptRunner& runner, const std::string& callText);
+// Text commands on the runner's named patterns; operands as compiled.
+void RegexCommand(ScriptRunner& runner, const std::string& operand);
+void MatchCommand(ScriptRunner& runner, const std::string& operand);
+void UnregexCommand(ScriptRunner& runner, const std::string& operand);
+void ReplaceCommand(ScriptRunner& runner, const std::string& operand);
+// The next value (0..32767) of the run's generator, seeded by `srand`.
+int32_t NextRandom(ScriptRunner& runner);
 
 // Sends a request to the UI service and waits until it has been served.
 void SendUiRequest(ScriptRunner& runner, UiRequestKind kind, const std::string& text);

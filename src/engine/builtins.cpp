@@ -1,0 +1,278 @@
+// The built-in functions of "@" references: "name<<<arg<<<arg...". Every
+// argument and result is text; numbers are leading decimal numbers.
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/script_runner.h"
+#include "support/codepage.h"
+#include "support/messages.h"
+#include "support/settings.h"
+#include "support/text.h"
+#include "support/url_encode.h"
+
+namespace qp {
+namespace {
+
+using Items = std::vector<std::string>;
+
+// Position of the first occurrence of `needle` that starts on a character
+// boundary at or after `from`, so that no match begins inside a double-byte
+// character; npos when there is none.
+size_t FindOnBoundary(std::string_view text, std::string_view needle, size_t from) {
+  for (size_t i = from; i + needle.size() <= text.size(); i += CharLengthAt(text, i)) {
+    if (text.compare(i, needle.size(), needle) == 0) return i;
+  }
+  return std::string_view::npos;
+}
+
+std::vector<std::string> SplitOnBoundaries(std::string_view text, std::string_view separator) {
+  std::vector<std::string> pieces;
+  size_t pos = 0;
+  if (!separator.empty()) {
+    for (size_t hit; (hit = FindOnBoundary(text, separator, pos)) != std::string_view::npos;
+         pos = hit + separator.size())
+      pieces.emplace_back(text.substr(pos, hit - pos));
+  }
+  pieces.emplace_back(text.substr(pos));
+  return pieces;
+}
+
+// A number argument: its leading decimal number. False when the digits do
+// not fit in 32 bits, which is the one way reading a number can fail here.
+bool ReadNumber(std::string_view text, int32_t& value) {
+  size_t i = 0;
+  while (i < text.size() && IsBlank(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int64_t magnitude = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    magnitude = magnitude * 10 + (text[i] - '0');
+    if (magnitude > static_cast<int64_t>(INT32_MAX) + 1) return false;
+  }
+  int64_t result = negative ? -magnitude : magnitude;
+  if (result > INT32_MAX) return false;
+  value = static_cast<int32_t>(result);
+  return true;
+}
+
+// Script paths may be written with "\" as on the scripts' home platform.
+std::string FilePath(std::string_view path) {
+  std::string out(path);
+  for (size_t i = 0; i < out.size(); i += CharLengthAt(out, i))
+    if (out[i] == '\\') out[i] = '/';
+  return out;
+}
+
+// The C library open modes that writefile accepts: r, w or a, then any of
+// "+", "b", "t" (text and binary are the same here). Anything else fails the
+// open instead of reaching fopen.
+bool CleanOpenMode(std::string_view mode, std::string& clean) {
+  if (mode.empty() || (mode[0] != 'r' && mode[0] != 'w' && mode[0] != 'a')) return false;
+  clean.assign(1, mode[0]);
+  for (char c : mode.substr(1)) {
+    if (c == '+' || c == 'b') clean += c;
+    else if (c != 't') return false;
+  }
+  return true;
+}
+
+std::string WriteFile(const Items& items) {
+  std::string mode = "a";
+  if (items.size() > 3 && !CleanOpenMode(items[3], mode)) return "0";
+  std::FILE* file = std::fopen(FilePath(items[1]).c_str(), mode.c_str());
+  if (!file) return "0";
+  std::fwrite(items[2].data(), 1, items[2].size(), file);
+  std::fclose(file);
+  return "1";
+}
+
+// Text lines of a file: a line ends at LF, and a CR right before it goes too.
+bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
+  std::ifstream in(FilePath(path), std::ios::binary);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+  }
+  return true;
+}
+
+std::string ReadFile(const Items& items) {
+  std::vector<std::string> lines;
+  bool opened = ReadLines(items[1], lines);
+  if (items.size() == 2) {
+    std::string all;
+    for (const std::string& line : lines) all += line + "\r\n";
+    return all;
+  }
+  if (items[2] == "0") return opened ? ToDecimal(static_cast<int64_t>(lines.size())) : "0";
+  int32_t n = LeadingInt(items[2]);
+  if (n < 1 || static_cast<size_t>(n) > lines.size()) return std::string();
+  return lines[static_cast<size_t>(n) - 1];
+}
+
+std::string IndexOf(const Items& items) {
+  if (items[2].empty()) return "0";
+  size_t at = FindOnBoundary(items[1], items[2], 0);
+  return at == std::string::npos ? "-1" : ToDecimal(static_cast<int64_t>(at));
+}
+
+std::string LastIndexOf(const Items& items) {
+  const std::string& text = items[1];
+  if (items[2].empty()) return ToDecimal(static_cast<int64_t>(text.size()));
+  int64_t last = -1;
+  for (size_t i = 0; i < text.size();) {
+    size_t length = CharLengthAt(text, i);
+    if (length == 1 && text[i] == items[2][0]) last = static_cast<int64_t>(i);
+    i += length;
+  }
+  return ToDecimal(last);
+}
+
+std::string ReplaceText(const Items& items) {
+  const std::string& old = items[2];
+  if (old.empty()) return items[1];
+  std::string replacement = items.size() > 3 ? items[3] : std::string();
+  std::vector<std::string> pieces = SplitOnBoundaries(items[1], old);
+  std::string out = pieces[0];
+  for (size_t k = 1; k < pieces.size(); ++k) out += replacement + pieces[k];
+  return out;
+}
+
+std::string SplitIntoVariables(ScriptRunner& runner, const Items& items) {
+  std::vector<std::string> pieces = SplitOnBoundaries(items[1], items[2]);
+  for (size_t k = pieces.size(); k-- > 0;)
+    runner.variables.Set("_" + ToDecimal(static_cast<int64_t>(k)), pieces[k]);
+  return ToDecimal(static_cast<int64_t>(pieces.size()));
+}
+
+std::string Substr(ScriptRunner& runner, const Items& items, const std::string& callText) {
+  const std::string& text = items[1];
+  int32_t start = 0;
+  int32_t count = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+  bool ok = ReadNumber(items[2], start);
+  if (ok && items.size() > 3) ok = ReadNumber(items[3], count);
+  if (!ok) {
+    ReportError(runner, Msg(MessageId::kNumberException), callText);
+    start = 0;
+    count = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
+  }
+  if (start < 0) start = 0;
+  if (count < 0) count = 0;
+  if (static_cast<size_t>(start) >= text.size()) return std::string();
+  return text.substr(static_cast<size_t>(start), static_cast<size_t>(count));
+}
+
+std::string Time(const Items& items) {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  unsigned fields[6] = {static_cast<unsigned>(local.tm_year + 1900),
+                        static_cast<unsigned>(local.tm_mon + 1),
+                        static_cast<unsigned>(local.tm_mday),
+                        static_cast<unsigned>(local.tm_hour),
+                        static_cast<unsigned>(local.tm_min),
+                        static_cast<unsigned>(local.tm_sec)};
+  if (items.size() < 2) {
+    char text[80];
+    std::snprintf(text, sizeof text, "%u-%u-%u %u:%u:%u", fields[0], fields[1], fields[2],
+                  fields[3], fields[4], fields[5]);
+    return text;
+  }
+  std::string out = items[1];
+  static constexpr const char* kCodes[6] = {"%y", "%m", "%d", "%H", "%M", "%S"};
+  for (int k = 0; k < 6; ++k) ReplaceAll(out, kCodes[k], ToDecimal(fields[k]));
+  return out;
+}
+
+std::string Rand(ScriptRunner& runner, const Items& items, const std::string& callText) {
+  int32_t low = 0;
+  int32_t high = 0;
+  bool ok = items.size() > 2 ? ReadNumber(items[1], low) && ReadNumber(items[2], high)
+                             : ReadNumber(items[1], high);
+  if (!ok) {
+    ReportError(runner, Msg(MessageId::kNumberException), callText);
+    low = 0;
+    high = 10;
+  }
+  // 64-bit arithmetic: the result stays between the bounds for any range.
+  int64_t step = NextRandom(runner) % 1001;
+  int64_t result = low + step * (static_cast<int64_t>(high) - low) / 1000;
+  return ToDecimal(result);
+}
+
+struct Builtin {
+  const char* name;
+  size_t minimum;     // items, the name included
+  const char* tooFew; // the result when there are fewer
+};
+
+// In the order in which names are tried.
+constexpr Builtin kBuiltins[] = {
+    {"len", 2, "0"},       {"isnull", 2, "1"},      {"writefile", 3, "0"},
+    {"readfile", 2, ""},   {"indexof", 3, "-1"},    {"lastindexof", 3, "-1"},
+    {"replace", 3, ""},    {"split", 3, "0"},       {"compare", 3, "0"},
+    {"substr", 3, ""},     {"longtime", 1, ""},     {"time", 1, ""},
+    {"urlencode", 2, ""},  {"lcase", 2, ""},        {"ucase", 2, ""},
+    {"rand", 2, "0"},      {"userpath", 1, ""},     {"robotid", 1, ""},
+    {"screenwidth", 1, ""}, {"screenheight", 1, ""},
+};
+
+std::string Run(ScriptRunner& runner, int index, const Items& items, const std::string& callText) {
+  switch (index) {
+    case 0: return ToDecimal(static_cast<int64_t>(items[1].size()));
+    case 1: return items[1].empty() ? "1" : "0";
+    case 2: return WriteFile(items);
+    case 3: return ReadFile(items);
+    case 4: return IndexOf(items);
+    case 5: return LastIndexOf(items);
+    case 6: return ReplaceText(items);
+    case 7: return SplitIntoVariables(runner, items);
+    case 8: return items[1] == items[2] ? "1" : "0";
+    case 9: return Substr(runner, items, callText);
+    case 10: return ToDecimal(static_cast<int64_t>(std::time(nullptr)));
+    case 11: return Time(items);
+    case 12: return UrlEncode(items[1]);
+    case 13: return AsciiLower(items[1]);
+    case 14: return AsciiUpper(items[1]);
+    case 15: return Rand(runner, items, callText);
+    case 16: return ProgramDir();
+    case 17: return ToDecimal(runner.id);
+    case 18: return ToDecimal(runner.ui ? runner.ui->ScreenWidth() : 0);
+    default: return ToDecimal(runner.ui ? runner.ui->ScreenHeight() : 0);
+  }
+}
+
+}  // namespace
+
+int32_t NextRandom(ScriptRunner& runner) {
+  // The classic C library generator, so that a seed gives the sequence that
+  // scripts saw on their home platform.
+  runner.randomState = runner.randomState * 214013u + 2531011u;
+  return static_cast<int32_t>((runner.randomState >> 16) & 0x7FFF);
+}
+
+std::string CallBuiltin(ScriptRunner& runner, const std::string& callText) {
+  Items items = SplitAll(callText, "<<<");
+  std::string name = AsciiLower(Trim(items[0]));
+  for (int k = 0; k < static_cast<int>(std::size(kBuiltins)); ++k) {
+    const Builtin& builtin = kBuiltins[k];
+    if (name != builtin.name) continue;
+    bool readfileTooMany = k == 3 && items.size() > 3;
+    if (items.size() < builtin.minimum || readfileTooMany) {
+      ReportError(runner, Msg(MessageId::kFormatError), callText);
+      return builtin.tooFew;
+    }
+    return Run(runner, k, items, callText);
+  }
+  return std::string();
+}
+
+}  // namespace qp

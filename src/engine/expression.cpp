@@ -1,0 +1,237 @@
+#include "engine/expression.h"
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "engine/script_runner.h"
+#include "support/text.h"
+
+namespace qp {
+namespace {
+
+// The end of the input, also the bottom of the operator stack.
+constexpr char kEnd = '#';
+
+bool IsOperatorChar(char c) {
+  switch (c) {
+    case '(': case ')': case '+': case '-': case '*': case '/': case '<': case '>':
+    case '=': case '^': case '{': case '}': case '&': case '|':
+      return true;
+    default:
+      return false;
+  }
+}
+
+int Level(char op) {
+  switch (op) {
+    case '*': case '/': return 4;
+    case '+': case '-': return 3;
+    case '&': case '|': return 1;
+    default: return 2;  // the six comparisons
+  }
+}
+
+enum class Action { Push, Reduce, Cancel, Fail };
+
+// What the operator on top of the stack does with the incoming one.
+Action Compare(char top, char incoming) {
+  if (top == kEnd) {
+    if (incoming == kEnd) return Action::Cancel;
+    return incoming == ')' ? Action::Fail : Action::Push;
+  }
+  if (top == '(') {
+    if (incoming == ')') return Action::Cancel;
+    return incoming == kEnd ? Action::Fail : Action::Push;
+  }
+  if (incoming == '(') return Action::Push;
+  if (incoming == ')' || incoming == kEnd) return Action::Reduce;
+  return Level(incoming) > Level(top) ? Action::Push : Action::Reduce;
+}
+
+double Apply(char op, double left, double right) {
+  switch (op) {
+    case '+': return left + right;
+    case '-': return left - right;
+    case '*': return left * right;
+    case '/': return right == 0 ? 0 : left / right;
+    case '<': return left < right;
+    case '>': return left > right;
+    case '=': return left == right;
+    case '^': return left != right;
+    case '{': return left <= right;
+    case '}': return left >= right;
+    case '&': return left != 0 && right != 0;
+    default: return left != 0 || right != 0;  // '|'
+  }
+}
+
+class Evaluator {
+ public:
+  bool Run(std::string_view expression, double& value) {
+    for (char c : expression) {
+      if (c >= '0' && c <= '9') {
+        Digit(c - '0');
+      } else if (c == '.') {
+        Dot();
+      } else if (IsOperatorChar(c) && !Operator(c)) {
+        return false;
+      }
+    }
+    if (!Operator(kEnd) || !operators_.empty() || values_.size() < 2) return false;
+    value = values_.back();
+    return true;
+  }
+
+ private:
+  void StartNumber() {
+    magnitude_ = 0;
+    fractionScale_ = 0;
+    negative_ = negativePending_;
+    negativePending_ = false;
+    values_.push_back(0);
+    inNumber_ = true;
+  }
+  void Digit(int digit) {
+    if (!inNumber_) StartNumber();
+    if (fractionScale_ == 0) {
+      magnitude_ = magnitude_ * 10 + digit;
+    } else {
+      fractionScale_ /= 10;
+      magnitude_ += digit * fractionScale_;
+    }
+    values_.back() = negative_ ? -magnitude_ : magnitude_;
+    previous_ = '0';
+  }
+  void Dot() {
+    if (!inNumber_) StartNumber();
+    if (fractionScale_ == 0) fractionScale_ = 1;
+    previous_ = '0';
+  }
+  // False when the expression cannot be reduced.
+  bool Operator(char c) {
+    if (c == '-' && previous_ != ')' && previous_ != '0') {
+      negativePending_ = true;
+      previous_ = c;
+      return true;
+    }
+    inNumber_ = false;
+    fractionScale_ = 0;
+    previous_ = c;
+    for (;;) {
+      if (operators_.empty()) return false;
+      switch (Compare(operators_.back(), c)) {
+        case Action::Push: operators_.push_back(c); return true;
+        case Action::Cancel: operators_.pop_back(); return true;
+        case Action::Fail: return false;
+        case Action::Reduce:
+          if (!Reduce()) return false;
+      }
+    }
+  }
+  bool Reduce() {
+    if (values_.size() < 2) return false;
+    char op = operators_.back();
+    operators_.pop_back();
+    double right = values_.back();
+    values_.pop_back();
+    values_.back() = Apply(op, values_.back(), right);
+    return true;
+  }
+
+  std::vector<double> values_{0.0};
+  std::vector<char> operators_{kEnd};
+  char previous_ = kEnd;  // last accepted character; '0' stands for any digit or "."
+  bool inNumber_ = false;
+  bool negative_ = false;
+  bool negativePending_ = false;
+  double magnitude_ = 0;
+  double fractionScale_ = 0;  // 0 in the integer part, else the place of the last digit
+};
+
+int PrecisionOf(std::string_view accuracy) {
+  if (accuracy.empty() || accuracy.size() > 4) return 0;
+  int precision = 0;
+  for (char c : accuracy) {
+    if (c < '0' || c > '9') return 0;
+    precision = precision * 10 + (c - '0');
+  }
+  return precision;
+}
+
+std::string Printf(double value, int precision) {
+  char small[64];
+  int n = std::snprintf(small, sizeof small, "%.*f", precision, value);
+  if (n < static_cast<int>(sizeof small)) return std::string(small, n);
+  std::string big(static_cast<size_t>(n) + 1, '\0');
+  std::snprintf(big.data(), big.size(), "%.*f", precision, value);
+  big.resize(static_cast<size_t>(n));
+  return big;
+}
+
+// Adds one unit in the last place to a printed magnitude ("-" sign kept).
+void IncrementLastDigit(std::string& text) {
+  size_t i = text.size();
+  while (i > 0) {
+    char& c = text[--i];
+    if (c == '.') continue;
+    if (c < '0' || c > '9') break;
+    if (c != '9') {
+      ++c;
+      return;
+    }
+    c = '0';
+  }
+  size_t first = (!text.empty() && text[0] == '-') ? 1 : 0;
+  text.insert(first, 1, '1');
+}
+
+// True when the exact value lies half-way between two results at `precision`.
+// Any value that is not a tie differs from one within 17 significant digits,
+// so 25 extra digits are enough to tell.
+bool IsTie(double value, int precision) {
+  std::string wide = Printf(value, precision + 25);
+  size_t dot = wide.find('.');
+  if (dot == std::string::npos) return false;
+  size_t at = dot + 1 + static_cast<size_t>(precision);
+  if (at >= wide.size() || wide[at] != '5') return false;
+  return wide.find_first_not_of('0', at + 1) == std::string::npos;
+}
+
+}  // namespace
+
+std::string RewriteOperators(std::string_view text) {
+  std::string copy(text);
+  static constexpr std::string_view kPairs[][2] = {
+      {">=", "}"}, {"<=", "{"}, {"==", "="}, {"!=", "^"}, {"||", "|"}, {"&&", "&"}};
+  for (const auto& pair : kPairs) ReplaceAll(copy, pair[0], pair[1]);
+  return copy;
+}
+
+bool EvaluateExpression(std::string_view expression, double& value) {
+  return Evaluator().Run(expression, value);
+}
+
+std::string FormatNumber(double value, std::string_view accuracy) {
+  int precision = PrecisionOf(accuracy);
+  if (!std::isfinite(value) || value == std::floor(value) || !IsTie(value, precision))
+    return Printf(value, precision);
+  // Ties round away from zero, as the C library of the scripts' home
+  // platform prints them: (5/2) is 3, not the 2 of round-half-even.
+  std::string text = Printf(value, precision + 25);
+  text.resize(text.find('.') + (precision ? 1 + static_cast<size_t>(precision) : 0));
+  IncrementLastDigit(text);
+  return text;
+}
+
+void Evaluate(ScriptRunner& runner, std::string& text) {
+  if (text.size() < 2 || text.front() != '(' || text.back() != ')') return;
+  double value = 0;
+  if (!EvaluateExpression(RewriteOperators(text), value)) return;
+  std::string& accuracy = runner.variables.Ref("accuracy");
+  if (!accuracy.empty() && (IsBlank(accuracy.front()) || IsBlank(accuracy.back())))
+    accuracy = TrimCopy(accuracy);
+  text = FormatNumber(value, accuracy);
+}
+
+}  // namespace qp

@@ -1,0 +1,91 @@
+// `var` and the text commands on named patterns: regex, match, unregex,
+// replace. Each handler gets its operand as compiled and substitutes only the
+// parts it names; a pattern is never substituted, so its "[", "]" and "$" are
+// pattern syntax.
+#include "engine/script_runner.h"
+#include "regex/regex_pattern.h"
+#include "support/messages.h"
+
+namespace qp {
+namespace {
+
+// The name of "[#name]" written as a reference: without its first two bytes
+// and its last one, whatever they are. The caller checks the length.
+std::string ReferenceName(const std::string& reference) {
+  return reference.substr(2, reference.size() - 3);
+}
+
+RegexPattern* FindPattern(ScriptRunner& runner, const std::string& name) {
+  auto it = runner.regexes.find(name);
+  return it == runner.regexes.end() ? nullptr : it->second.get();
+}
+
+}  // namespace
+
+void AssignVariable(ScriptRunner& runner, const std::string& operand) {
+  SplitResult parts = Split(operand);
+  if (parts.first.size() <= 3) {
+    ReportError(runner, Msg(MessageId::kFormatError), operand);
+    return;
+  }
+  std::string name = Expanded(runner, ReferenceName(parts.first));
+  std::string value = Expanded(runner, std::move(parts.rest));
+  runner.variables.Set(name, std::move(value));
+}
+
+void RegexCommand(ScriptRunner& runner, const std::string& operand) {
+  SplitResult parts = Split(operand);
+  if (!parts.found) {
+    ReportError(runner, Msg(MessageId::kNoValidRegex), operand);
+    return;
+  }
+  std::string name = Expanded(runner, std::move(parts.first));
+  // A pattern that does not compile is kept all the same: it matches nothing.
+  runner.regexes[name] = std::make_unique<RegexPattern>(parts.rest);
+}
+
+void MatchCommand(ScriptRunner& runner, const std::string& operand) {
+  SplitResult parts = Split(operand);
+  if (!parts.found) {
+    ReportError(runner, Msg(MessageId::kFormatError), operand);
+    return;
+  }
+  std::string name = Expanded(runner, std::move(parts.first));
+  std::string text = Expanded(runner, std::move(parts.rest));
+  RegexPattern* pattern = FindPattern(runner, name);
+  if (!pattern) {
+    ReportError(runner, name + Msg(MessageId::kRegexMissing), operand);
+    return;
+  }
+  pattern->MatchAll(text);
+}
+
+void UnregexCommand(ScriptRunner& runner, const std::string& operand) {
+  runner.regexes.erase(Expanded(runner, operand));
+}
+
+void ReplaceCommand(ScriptRunner& runner, const std::string& operand) {
+  SplitResult parts = Split(operand);
+  if (!parts.found) {
+    ReportError(runner, Msg(MessageId::kFormatError), operand);
+    return;
+  }
+  std::string name = Expanded(runner, std::move(parts.first));
+  SplitResult target = Split(parts.rest);
+  if (target.first.size() <= 3) {
+    ReportError(runner, Msg(MessageId::kFormatError), operand);
+    return;
+  }
+  std::string targetName = ReferenceName(target.first);
+  std::string source = Expanded(runner, target.first);
+  std::string replacement = Expanded(runner, std::move(target.rest));
+  targetName = Expanded(runner, std::move(targetName));
+  RegexPattern* pattern = FindPattern(runner, name);
+  if (!pattern) {
+    ReportError(runner, name + Msg(MessageId::kRegexMissing), operand);
+    return;
+  }
+  runner.variables.Set(targetName, pattern->ReplaceAll(source, replacement));
+}
+
+}  // namespace qp
