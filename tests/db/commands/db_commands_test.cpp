@@ -177,6 +177,34 @@ TEST_F(DbCommands, OpeningANameAgainReplacesTheConnection) {
   EXPECT_EQ(Run(kQuery, "db r SELECT * FROM only_in_first"), "0");
 }
 
+// ---- operands are split before references are replaced ----
+
+TEST_F(DbCommands, ReferencesAreReplacedAfterSplitting) {
+  runner_.variables.Set("name", "my db");
+  runner_.variables.Set("file", dir_.File("ref.db"));
+  runner_.variables.Set("table", "res ult");
+  ASSERT_EQ(Run(kOpenAccess, "[#name] [#file]"), "1");
+  ASSERT_EQ(runner_.databases.count("my db"), 1u);
+  EXPECT_EQ(Run(kExecute, "[#name] CREATE TABLE t (a INTEGER)"), "1");
+  EXPECT_EQ(Run(kExecute, "[#name] INSERT INTO t VALUES ((6*7))"), "1");
+  EXPECT_EQ(Run(kQuery, "[#name] [#table] SELECT a FROM t"), "1");
+  EXPECT_EQ(runner_.queryResults["res ult"], (QueryTable{{"42"}}));
+  Run(kCloseDb, "[#name]");
+  ExpectRunGoesOn();
+  EXPECT_TRUE(runner_.databases.empty());
+}
+
+TEST_F(DbCommands, EmptyResultCountsZeroThroughTheReader) {
+  ASSERT_EQ(Run(kOpenAccess, "db " + dir_.File("count.db")), "1");
+  EXPECT_EQ(Run(kExecute, "db CREATE TABLE t (a INTEGER)"), "1");
+  EXPECT_EQ(Run(kQuery, "db r SELECT a FROM t"), "1");
+  EXPECT_EQ(Expanded(runner_, "[%r.count]"), "0");
+  EXPECT_EQ(Run(kExecute, "db INSERT INTO t VALUES (5)"), "1");
+  EXPECT_EQ(Run(kQuery, "db r SELECT a, a * 2 FROM t"), "1");
+  EXPECT_EQ(Expanded(runner_, "[%r.count] [%r.0.1]"), "1 10");
+  ExpectRunGoesOn();
+}
+
 // ---- MariaDB through the MySQL command ----
 
 class DbCommandsMysql : public DbCommands {
@@ -191,6 +219,15 @@ class DbCommandsMysql : public DbCommands {
   }
   testing::MysqlServer server_;
 };
+
+TEST_F(DbCommandsMysql, ItemSeparatorsInsideValuesDoNotCount) {
+  runner_.variables.Set("pw", server_.password + "<<<x");
+  std::string items = server_.host + "<<<" + server_.database + "<<<" + server_.user + "<<<[#pw]";
+  EXPECT_EQ(Run(kOpenMysql, "db " + items), "0");  // four items; the password is wrong
+  ExpectRunGoesOn();
+  runner_.variables.Set("pw", server_.password);
+  EXPECT_EQ(Run(kOpenMysql, "db " + items), "1");
+}
 
 TEST_F(DbCommandsMysql, DefaultAndExplicitPorts) {
   ASSERT_EQ(Run(kOpenMysql, "a " + MysqlItems(server_, server_.host)), "1");
