@@ -1,16 +1,32 @@
-// Stand-in until the JavaScript host lands: every evaluation fails.
 #include "ui/js_host_service.h"
 
-namespace qp {
+#include "engine/script_host.h"
 
-bool InitJsHost(std::string& errorText) {
-  errorText.clear();
-  return true;
+namespace qp {
+namespace {
+
+ScriptHost& DialogHost() {
+  static ScriptHost host;
+  return host;
 }
 
-bool EvaluateJs(const std::string&, std::string& result) {
-  result.clear();
+}  // namespace
+
+bool InitJsHost(std::string& errorText) {
+  ScriptHost& host = DialogHost();
+  errorText.clear();
+  if (!host.Create()) {
+    errorText = "Error: the JavaScript engine could not be started, ; in line 0";
+    return false;
+  }
+  host.SetTimeBudget(kJsTimeBudget);
+  if (host.LoadEvaluator()) return true;
+  errorText = host.ErrorText();
   return false;
+}
+
+bool EvaluateJs(const std::string& source, std::string& result) {
+  return DialogHost().RunEvaluator(source, result);
 }
 
 }  // namespace qp
