@@ -173,14 +173,18 @@ bool ParseSetText(const std::string& text, const UrlParts& url, StoredCookie& co
   return true;
 }
 
+// A replaced cookie keeps its place (its age), as browsers keep it.
 void Upsert(std::vector<StoredCookie>& cookies, const StoredCookie& cookie, int64_t now) {
-  for (auto it = cookies.begin(); it != cookies.end(); ++it) {
-    if (it->domain == cookie.domain && it->path == cookie.path && it->name == cookie.name) {
-      cookies.erase(it);
-      break;
-    }
+  auto same = std::find_if(cookies.begin(), cookies.end(), [&](const StoredCookie& old) {
+    return old.domain == cookie.domain && old.path == cookie.path && old.name == cookie.name;
+  });
+  if (IsExpired(cookie, now)) {  // a past date deletes
+    if (same != cookies.end()) cookies.erase(same);
+  } else if (same != cookies.end()) {
+    *same = cookie;
+  } else {
+    cookies.push_back(cookie);
   }
-  if (!IsExpired(cookie, now)) cookies.push_back(cookie);  // a past date deletes
 }
 
 bool SplitStoreUrl(const std::string& url, UrlParts& parts) {

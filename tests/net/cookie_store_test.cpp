@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+#include "net/cookie_jar.h"
+#include "net/cookie_store.h"
+#include "net/loopback_server.h"
+
+namespace qp {
+namespace {
+
+constexpr char kFarFuture[] = "Sat, 01-Jan-3000 00:00:00 GMT";
+
+TEST(CookieDate, ReadsTheUsualForms) {
+  struct Case {
+    const char* text;
+    bool ok;
+    int64_t seconds;
+  };
+  const Case cases[] = {
+      {"Sat, 01-Jan-3000 00:00:00 GMT", true, 32503680000},
+      {"Thu, 01 Jan 1970 00:00:10 GMT", true, 10},
+      {"Wed, 21 Oct 2015 07:28:00 GMT", true, 1445412480},
+      {"Sunday, 06-Nov-94 08:49:37 GMT", true, 784111777},
+      {"Sun Nov  6 08:49:37 1994", true, 784111777},
+      {"not a date", false, 0},
+      {"Wed, 21 Oct 2015", false, 0},
+      {"Wed, 32 Oct 2015 07:28:00 GMT", false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    int64_t seconds = 0;
+    EXPECT_EQ(ParseCookieDate(c.text, seconds), c.ok);
+    if (c.ok) {
+      EXPECT_EQ(seconds, c.seconds);
+    }
+  }
+}
+
+TEST(CookieStore, DefaultPathFollowsXdgDataHome) {
+  const char* saved = std::getenv("XDG_DATA_HOME");
+  std::string keep = saved ? saved : "";
+  setenv("XDG_DATA_HOME", "/data/home", 1);
+  EXPECT_EQ(CookieStore::DefaultPath(), "/data/home/quorpack/cookies.txt");
+  setenv("XDG_DATA_HOME", "relative", 1);  // not absolute: ignored
+  setenv("HOME", std::getenv("HOME") ? std::getenv("HOME") : "/root", 1);
+  EXPECT_EQ(CookieStore::DefaultPath(), std::string(std::getenv("HOME")) + "/.local/share/quorpack/cookies.txt");
+  if (saved) setenv("XDG_DATA_HOME", keep.c_str(), 1);
+  else unsetenv("XDG_DATA_HOME");
+}
+
+TEST(CookieStore, HandsOutOnlyTheCookiesThatMatchTheUrl) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("deep/er/cookies.txt"));
+  ASSERT_EQ(store.SetCookies("http://shop.example.com/cart/view?x", {
+                "a=1; expires=Sat, 01-Jan-3000 00:00:00 GMT",
+                "b=2; path=/; expires=Sat, 01-Jan-3000 00:00:00 GMT",
+                "c=3; domain=example.com; path=/",
+                "d=4; path=/; secure",
+            }), 4u);
+  EXPECT_EQ(store.CookiesFor("http://shop.example.com/cart/list"), "a=1; b=2; c=3");
+  EXPECT_EQ(store.CookiesFor("https://SHOP.example.com/"), "b=2; c=3; d=4");
+  EXPECT_EQ(store.CookiesFor("http://www.example.com/cart/x"), "c=3");
+  EXPECT_EQ(store.CookiesFor("http://other.com/"), "");
+  EXPECT_EQ(store.CookiesFor("http://shop.example.com/cartoon"), "b=2; c=3");
+  EXPECT_EQ(store.CookiesFor("ftp://shop.example.com/"), "");
+}
+
+TEST(CookieStore, RefusesForeignDomainsAndStopsAtTheFirstRefusal) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("cookies.txt"));
+  EXPECT_EQ(store.SetCookies("http://a.example.com/", {"x=1", "y=2; domain=other.org", "z=3"}), 1u);
+  EXPECT_EQ(store.CookiesFor("http://a.example.com/"), "x=1");
+  EXPECT_EQ(store.SetCookies("http:///", {"x=1"}), 0u);
+  EXPECT_EQ(store.SetCookies("http://a.example.com/", {"novalue"}), 0u);
+}
+
+TEST(CookieStore, ReplacesAndExpires) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("cookies.txt"));
+  store.SetCookies("http://h/", {"a=1", "b=2"});
+  store.SetCookies("http://h/", {"a=new"});
+  EXPECT_EQ(store.CookiesFor("http://h/"), "a=new; b=2");
+  store.SetCookies("http://h/", {"a=x; expires=Thu, 01 Jan 1970 00:00:10 GMT"});
+  store.SetCookies("http://h/", {"b=x; max-age=0"});
+  EXPECT_EQ(store.CookiesFor("http://h/"), "");
+  // An expired line written by someone else is not handed out.
+  dir.Write("cookies.txt", "h\tFALSE\t/\tFALSE\t10\told\t1\n#HttpOnly_h\tFALSE\t/\tFALSE\t0\tho\t2\n");
+  EXPECT_EQ(store.CookiesFor("http://h/"), "ho=2");
+  ASSERT_EQ(store.Load().size(), 1u);
+  EXPECT_TRUE(store.Load()[0].httpOnly);
+}
+
+TEST(CookieStore, FileIsNetscapeFormatAndPrivate) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("cookies.txt"));
+  ASSERT_EQ(store.SetCookies("https://h.example/p/q", {std::string("s=v; expires=") + kFarFuture}), 1u);
+  EXPECT_EQ(dir.Read("cookies.txt"),
+            "# Netscape HTTP Cookie File\nh.example\tFALSE\t/p\tFALSE\t32503680000\ts\tv\n");
+  struct stat st;
+  ASSERT_EQ(stat(dir.File("cookies.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(CookieStore, JarRoundTripThroughTheStore) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("cookies.txt"));
+  CookieJar jar;
+  EXPECT_TRUE(jar.SaveToStore(store, "http://site/", kFarFuture));  // empty jar: nothing to do
+  EXPECT_FALSE(jar.ResumeFromStore(store, "http://site/"));
+  jar.entries = {{"a", "1"}, {"s=x", "2"}};
+  ASSERT_TRUE(jar.SaveToStore(store, "http://site/", kFarFuture));
+  CookieJar other;
+  other.entries = {{"keep", "k"}, {"a", "old"}};
+  ASSERT_TRUE(other.ResumeFromStore(store, "http://site/"));
+  EXPECT_EQ(other.entries,
+            (std::map<std::string, std::string>{{"a", "1"}, {"keep", "k"}, {"s=x", "2"}}));
+  EXPECT_EQ(other.header, "a=1;keep=k;s=x=2");
+  EXPECT_FALSE(jar.SaveToStore(store, "ftp://site/", kFarFuture));
+}
+
+}  // namespace
+}  // namespace qp
