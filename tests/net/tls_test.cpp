@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "net/http_session.h"
+#include "net/loopback_server.h"
+#include "support/settings.h"
+
+namespace qp {
+namespace {
+
+using testing::LoopbackServer;
+using testing::ReplyPart;
+
+const std::string kPage = "HTTP/1.0 200 OK\r\n\r\nsecret page";
+
+// Remembers the server name a client asked for in its handshake.
+int RecordServerName(SSL* ssl, int*, void* into) {
+  const char* name = SSL_get_servername(ssl, TLSEXT_NAMETYPE_host_name);
+  *static_cast<std::string*>(into) = name ? name : "(none)";
+  return SSL_TLSEXT_ERR_OK;
+}
+
+class TlsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { certs_ = new testing::TestCertificates(testing::MakeTestCertificates()); }
+  static void TearDownTestSuite() {
+    std::error_code ignored;
+    std::filesystem::remove_all(certs_->dir, ignored);
+    delete certs_;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(certs_->ok) << "the openssl tool could not make the test certificates";
+    const char* saved = std::getenv("SSL_CERT_FILE");
+    hadCertFile_ = saved != nullptr;
+    if (saved) savedCertFile_ = saved;
+    unsetenv("SSL_CERT_FILE");
+    SetProgramDir(home_.path());
+    SSL_CTX* context = testing::ServerContext(*certs_);
+    ASSERT_NE(context, nullptr);
+    SSL_CTX_set_tlsext_servername_callback(context, RecordServerName);
+    SSL_CTX_set_tlsext_servername_arg(context, &serverName_);
+    server_ = std::make_unique<LoopbackServer>(
+        [](const std::string&) { return std::vector<ReplyPart>{{kPage, 0}}; }, context);
+  }
+  void TearDown() override {
+    server_.reset();
+    if (hadCertFile_) setenv("SSL_CERT_FILE", savedCertFile_.c_str(), 1);
+    else unsetenv("SSL_CERT_FILE");
+  }
+
+  void TrustTestCa() { setenv("SSL_CERT_FILE", certs_->caFile.c_str(), 1); }
+  void TurnVerificationOff() { home_.Write("Config.ini", "[setting]\r\ntlsverify = 0\r\n"); }
+  std::string Url(const std::string& host) {
+    return "https://" + host + ":" + std::to_string(server_->port()) + "/";
+  }
+
+  static testing::TestCertificates* certs_;
+  testing::TempDir home_;
+  std::unique_ptr<LoopbackServer> server_;
+  std::string serverName_;
+  bool hadCertFile_ = false;
+  std::string savedCertFile_;
+  HttpSession session_;
+};
+
+testing::TestCertificates* TlsTest::certs_ = nullptr;
+
+TEST_F(TlsTest, UnknownIssuerFailsAndSaysWhy) {
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(session_.Request(Url("localhost"), false));
+  std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("TLS certificate of localhost not accepted: unable to get local issuer"),
+            std::string::npos)
+      << err;
+}
+
+TEST_F(TlsTest, TestCaGivenThroughSslCertFileIsTrusted) {
+  TrustTestCa();
+  ASSERT_TRUE(session_.Request(Url("localhost"), false));
+  EXPECT_EQ(session_.ResponseBody(), "secret page");
+  EXPECT_EQ(serverName_, "localhost");
+  std::string request = server_->Request(0);
+  EXPECT_EQ(request.rfind("GET / HTTP/1.0\r\n", 0), 0u);
+  EXPECT_NE(request.find("\r\nHost: localhost:" + std::to_string(server_->port()) + "\r\n"),
+            std::string::npos);
+}
+
+TEST_F(TlsTest, AddressLiteralIsCheckedAgainstTheCertificateWithoutServerName) {
+  TrustTestCa();
+  ASSERT_TRUE(session_.Request(Url("127.0.0.1"), false));
+  EXPECT_EQ(serverName_, "(none)");
+}
+
+TEST_F(TlsTest, HostNameMismatchFails) {
+  TrustTestCa();
+  session_.SetProxyHost("127.0.0.1");  // no tunnel: the handshake goes to the proxy address
+  session_.proxyPort = server_->port();
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(session_.Request("https://other.test/", false));
+  std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("other.test not accepted: hostname mismatch"), std::string::npos) << err;
+}
+
+TEST_F(TlsTest, DefaultPortGoesIntoTheHostLine) {
+  TrustTestCa();
+  session_.SetProxyHost("127.0.0.1");
+  session_.proxyPort = server_->port();
+  ASSERT_TRUE(session_.Request("https://localhost/x", false));
+  EXPECT_NE(server_->Request(0).find("\r\nHost: localhost:443\r\n"), std::string::npos);
+}
+
+TEST_F(TlsTest, VerificationOffAcceptsAnyCertificate) {
+  TurnVerificationOff();
+  ASSERT_TRUE(session_.Request(Url("localhost"), false));
+  EXPECT_EQ(session_.ResponseBody(), "secret page");
+  session_.SetProxyHost("127.0.0.1");
+  session_.proxyPort = server_->port();
+  EXPECT_TRUE(session_.Request("https://other.test/", false));
+}
+
+TEST_F(TlsTest, PostOverTlsCarriesTheSameBytes) {
+  TrustTestCa();
+  session_.AddPostField("a", "1");
+  ASSERT_TRUE(session_.Request(Url("localhost"), true));
+  std::string request = server_->Request(0);
+  EXPECT_EQ(request.substr(request.size() - 7), "a=1\r\n\r\n");
+}
+
+TEST_F(TlsTest, PlainServerBehindHttpsUrlFails) {
+  TrustTestCa();
+  LoopbackServer plain(kPage);
+  session_.receiveTimeout = 300;  // the plain server waits for a request that never comes
+  ::testing::internal::CaptureStderr();
+  EXPECT_FALSE(session_.Request("https://localhost:" + std::to_string(plain.port()) + "/", false));
+  ::testing::internal::GetCapturedStderr();
+}
+
+}  // namespace
+}  // namespace qp
