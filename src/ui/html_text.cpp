@@ -126,7 +126,7 @@ std::string HtmlToConsoleText(std::string_view html) {
     }
     if (!skipUntil.empty()) continue;
     if (c == '&' && DecodeEntity(html, i, raw)) continue;
-    raw += c;
+    raw += IsBlank(static_cast<unsigned char>(c)) ? ' ' : c;  // only tags break lines
   }
   return Tidy(raw);
 }

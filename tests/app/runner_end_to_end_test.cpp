@@ -1,6 +1,9 @@
 // The quorpack program end to end: a temporary home per test, the real
 // executable, its standard streams and exit code.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -251,6 +254,63 @@ TEST(Runner, StopSignalEndsAScriptWaitingForItsAnswer) {
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.err.find("got"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace qp::testing
+
+namespace qp::testing {
+namespace {
+
+// A server on 127.0.0.1 that accepts connections (the kernel does) and never
+// answers, so a script's request blocks in its read.
+class SilentServer {
+ public:
+  SilentServer() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0 && listen(fd_, 8) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+      port_ = ntohs(address.sin_port);
+  }
+  ~SilentServer() { close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// A script that cannot take its stop message within the wait: the program
+// names it and ends anyway, with exit code 1.
+TEST(Runner, ScriptThatDoesNotStopInTimeIsNamedAndTheProgramEnds) {
+  SilentServer server;
+  ASSERT_NE(server.port(), 0);
+  HomeFixture home;
+  UseUtf8(home);
+  home.WriteScript("g.qvr", "<main>\nalert ready\nget http://127.0.0.1:" +
+                                std::to_string(server.port()) + "/\nalert got\n");
+  home.WriteScript("p.qvr", "<main>\npause 60000\n");
+  home.WriteBoot("a^p.qvr^\nb^g.qvr^\n");
+  auto quorpack = home.Start();
+  ASSERT_TRUE(quorpack->WaitForErr(Alert("ready"), 5000ms)) << quorpack->err();
+  std::this_thread::sleep_for(200ms);  // let the request reach its read
+  auto start = std::chrono::steady_clock::now();
+  quorpack->Signal(SIGTERM);
+  RunResult run = quorpack->Finish(12000ms);
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_NE(run.err.find("quorpack: script 2 (" + home.Path("Script/g.qvr") +
+                         ") did not stop within 6000 ms"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("script 1"), std::string::npos) << run.err;
+  EXPECT_GE(elapsed, 5500ms);
+  EXPECT_LT(elapsed, 9000ms);
 }
 
 }  // namespace
