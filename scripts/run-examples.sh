@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
-# Runs the example home: for now, lists each example script's compiled form.
+# Runs the example home with quorpack: every line of examples/Quorvant.boot
+# starts its script on a thread of its own, and the program ends by itself
+# when the last one has ended. Messages appear on standard error, note paths
+# on standard output, results in examples/Temp/.
+#   scripts/run-examples.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-for f in "$root"/examples/Script/*.qvr; do
-  echo "== $(basename "$f")"
-  "$root/build/src/qvrc" --home "$root/examples" "$f"
-done
+build=${1:-build}
+[[ $build = /* ]] || build="$root/$build"
+QUORPACK_HOME="$root/examples" "$build/src/quorpack"
+echo "== results in examples/Temp:"
+ls -l "$root/examples/Temp"

@@ -39,6 +39,8 @@ CQuorPackDlg::~CQuorPackDlg() {
   }
 }
 
+std::string CQuorPackDlg::HomePage() { return ReadSetting("homepage", kDefaultHomePage); }
+
 void CQuorPackDlg::Initialize() {
   hotkeyText_ = ReadSetting("hotkey", "CTRL + 9");
   std::string errorText;

@@ -60,6 +60,8 @@ class CQuorPackDlg {
   void Shutdown();
 
   UiService& uiService() { return dispatcher_; }
+  // The "homepage" setting, read at each use (the tray menu's support item).
+  static std::string HomePage();
   int startedCount() const { return startedCount_; }
   int endedCount() const { return endedCount_; }
   const std::string& hotkeyText() const { return hotkeyText_; }
