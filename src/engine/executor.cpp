@@ -286,7 +286,11 @@ void Executor::Switch(const std::string& operand) {
     bool hit = code == kDefault || (code == kCase && text == value);
     if (hit && j < r_.lastIndex) match = j + 1;
   }
-  if (match >= 0) Push(match);
+  if (match < 0) return;
+  // The matched block runs as a frame right above the after-switch index, so
+  // its "}" goes on after the switch instead of into the next case.
+  if (match < r_.lastIndex && code_[match].code == kBlockOpen) ++match;
+  Push(match);
 }
 
 void Executor::BlockOpen() {
