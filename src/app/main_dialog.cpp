@@ -102,7 +102,9 @@ void CQuorPackDlg::ThreadProcedure(CQuorPackDlg* dialog, ScriptThread* script) {
   Run(*script->runner);
   script->active = false;
   dialog->dispatcher_.Notify();
-  PostToLoop(dialog->context_, [dialog] { dialog->OnScriptEnded(); });
+  PostToLoop(dialog->context_, [dialog, alive = std::weak_ptr<int>(dialog->alive_)] {
+    if (!alive.expired()) dialog->OnScriptEnded();
+  });
 }
 
 void CQuorPackDlg::OnScriptEnded() {

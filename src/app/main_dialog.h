@@ -90,6 +90,8 @@ class CQuorPackDlg {
   int endedCount_ = 0;
   std::string hotkeyText_;
   bool shutDown_ = false;
+  // End notices still in the loop when the dialog goes are dropped.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace qp

@@ -42,7 +42,9 @@ void UiDispatcher::Request(ScriptRunner& runner, UiRequestKind kind, const std::
   std::unique_lock lock(mutex_);
   queue_.push_back(&pending);
   changed_.notify_all();
-  PostToLoop(context_, [this] { ServePending(); });
+  PostToLoop(context_, [this, alive = std::weak_ptr<int>(alive_)] {
+    if (!alive.expired()) ServePending();
+  });
   changed_.wait(lock, [&pending] { return pending.done; });
 }
 

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -63,6 +64,9 @@ class UiDispatcher : public UiService {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<Pending*> queue_;
+  // Posted closures may outlive the dispatcher in the loop; they run only
+  // while this token lives.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace qp
