@@ -259,6 +259,11 @@ class Emitter {
 
   bool full() const { return full_; }
 
+  void MarkUnitLoops() {
+    out_.unitLoopItem.assign(out_.instructions.size(), -1);
+    for (auto [loop, item] : unitLoops_) out_.unitLoopItem[loop] = item;
+  }
+
   int32_t Append(int32_t opcode, int32_t operand = 0) {
     auto& code = out_.instructions;
     if (full_ || code.size() >= static_cast<size_t>(kRegexMaxProgram)) {
@@ -419,7 +424,8 @@ class Emitter {
     Append(kOpPopSlot, slot);
     int32_t leave = Append(kOpJump);
     Patch(call, Size());
-    Emit(item);
+    int32_t body = Emit(item);
+    if (repeat && IsSingleUnit(nodes_[item])) unitLoops_.emplace_back(first, body);
     Append(kOpFailIfNoProgress, slot);
     if (repeat) {
       Append(kOpPushSlot, slot);
@@ -446,9 +452,15 @@ class Emitter {
     return first;
   }
 
+  static bool IsSingleUnit(const Node& node) {
+    return node.kind == NodeKind::Literal || node.kind == NodeKind::Any ||
+           node.kind == NodeKind::Class;
+  }
+
   const std::vector<Node>& nodes_;
   RegexProgram& out_;
   bool full_ = false;
+  std::vector<std::pair<int32_t, int32_t>> unitLoops_;
 };
 
 void SetBits(std::vector<uint64_t>& bits, uint32_t low, uint32_t high) {
@@ -531,6 +543,10 @@ void BuildStartFilter(const std::vector<Node>& nodes, int32_t root, RegexStartFi
   filter.single = count == 1;
   filter.unit = unit;
   filter.bits = std::move(bits);
+  for (int32_t item : nodes[root].items) {
+    if (nodes[item].kind != NodeKind::Literal) break;
+    filter.prefix += static_cast<char16_t>(nodes[item].value);
+  }
 }
 
 }  // namespace
@@ -555,6 +571,7 @@ int32_t CompileRegex(std::u16string_view pattern, RegexProgram& out) {
     out = RegexProgram{};
     return kRegexOutOfMemory;
   }
+  emitter.MarkUnitLoops();
   if (!anchored) BuildStartFilter(nodes, root, out.filter);
   return kRegexOk;
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -41,6 +42,7 @@ struct RegexStartFilter {
   bool active = false;
   bool single = false;  // exactly one unit can start a match: `unit`
   char16_t unit = 0;
+  std::u16string prefix;  // the literal units every match begins with
   std::vector<uint64_t> bits;  // 65536 bits when active
 
   bool Allows(char16_t c) const { return (bits[c >> 6] >> (c & 63)) & 1; }
@@ -51,6 +53,10 @@ struct RegexProgram {
   int32_t groupCount = 0;
   int32_t slotCount = 0;
   RegexStartFilter filter;
+  // For each instruction: when it starts a greedy loop over a single unit
+  // (a literal, "." or a class), the index of that item, else -1. The matcher
+  // runs such loops in one step with one stack frame.
+  std::vector<int32_t> unitLoopItem;
 };
 
 // Compiles `pattern` (already lower-cased; it ends at its first NUL unit).

@@ -6,6 +6,10 @@
 namespace qp {
 namespace {
 
+// A greedy loop begins PushSlot, StorePosition, PushPosition, Call,
+// PopPosition, PopSlot, Jump-to-exit.
+constexpr int32_t kLoopExitOffset = 6;
+
 // Grows the stack so that `depth + extra` items fit: twice the depth plus 4,
 // at least. Fails at the limit or when memory runs out.
 [[gnu::noinline]] bool GrowStack(std::vector<int32_t>& stack, int32_t depth, int32_t extra,
@@ -34,20 +38,40 @@ void ResetRegisters(const RegexProgram& program, MatchState& state) {
     state.stack.resize(kRegexInitialStack);
 }
 
-// The next start position at or after `q` whose unit can begin a match, or n.
+// The next start position at or after `q` whose units can begin a match, or n.
 int32_t NextCandidate(const RegexStartFilter& filter, const char16_t* text, int32_t q, int32_t n) {
   if (!filter.active) return q;
-  if (filter.single) {
-    while (q < n && text[q] != filter.unit) ++q;
+  if (!filter.single) {
+    while (q < n && !filter.Allows(text[q])) ++q;
     return q;
   }
-  while (q < n && !filter.Allows(text[q])) ++q;
-  return q;
+  const char16_t* prefix = filter.prefix.data();
+  const int32_t length = static_cast<int32_t>(filter.prefix.size());
+  for (;; ++q) {
+    while (q < n && text[q] != filter.unit) ++q;
+    if (q >= n || length < 2) return q;
+    if (length > n - q) return n;
+    int32_t k = 1;
+    while (k < length && text[q + k] == prefix[k]) ++k;
+    if (k == length) return q;
+  }
 }
 
 bool InRanges(const RegexInstruction* pairs, const RegexInstruction* end, int32_t c) {
   for (; pairs < end; pairs += 2)
     if (c >= pairs[0].operand && c <= pairs[1].operand) return true;
+  return false;
+}
+
+// Whether unit c passes the single-unit item at `item` (Symbol, AnyChar or a class).
+bool UnitMatches(const RegexInstruction* code, int32_t item, char16_t c) {
+  const RegexInstruction in = code[item];
+  switch (in.opcode) {
+    case kOpSymbol: return c == in.operand;
+    case kOpAnyChar: return true;
+    case kOpCharRanges: return InRanges(code + item + 1, code + in.operand, c);
+    case kOpNotCharRanges: return !InRanges(code + item + 1, code + in.operand, c);
+  }
   return false;
 }
 
@@ -71,6 +95,7 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
                  MatchState& state, size_t stackLimit, int32_t& next) {
   ResetRegisters(program, state);
   const RegexInstruction* code = program.instructions.data();
+  const int32_t* loopItem = program.unitLoopItem.data();
   const char16_t* text = subject.data();
   const int32_t n = static_cast<int32_t>(subject.size());
   int32_t* stack = state.stack.data();
@@ -141,6 +166,23 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
       case kOpReturn:
         break;
       case kOpPushSlot:
+        if (loopItem[ip] >= 0) {
+          // A greedy loop over one unit: take the longest run at once and
+          // leave one frame (start, count, ~loop) that gives the run back one
+          // unit at a time, as the iterations' own frames would.
+          const int32_t item = loopItem[ip];
+          int32_t count = 0;
+          while (r + count < n && UnitMatches(code, item, text[r + count])) ++count;
+          if (count > 0) {
+            QP_STACK_ROOM(3);
+            stack[++depth] = r;
+            stack[++depth] = count;
+            stack[++depth] = ~ip;
+            r += count;
+          }
+          ip = code[ip + kLoopExitOffset].operand;
+          continue;
+        }
         QP_STACK_ROOM(1);
         stack[++depth] = slots[in.operand];
         ++ip;
@@ -209,6 +251,19 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
     // Backtrack: continue at the index on top of the stack.
     if (depth <= 0) return Stop(false);
     ip = stack[depth--];
+    if (ip < 0) {
+      // A single-unit loop's frame: leave it one unit shorter.
+      const int32_t loop = ~ip;
+      const int32_t count = stack[depth] - 1;
+      r = stack[depth - 1] + count;
+      if (count == 0) {
+        depth -= 2;
+      } else {
+        stack[depth] = count;
+        ++depth;
+      }
+      ip = code[loop + kLoopExitOffset].operand;
+    }
   }
 }
 

@@ -132,6 +132,30 @@ TEST(RegexMatch, LoopProgressCheckComparesWithTheRetriedIteration) {
   ExpectMatches({"{(({a}b)|(a{b}))*\\2x}", "abbx", {"abbx", "", "b"}});
 }
 
+// A greedy loop over one unit runs as one step with one stack frame; it must
+// behave exactly as the loop over the same unit wrapped in parentheses.
+TEST(RegexMatch, SingleUnitLoopsGiveBackLikeOrdinaryLoops) {
+  const std::pair<const char*, const char*> pairs[] = {
+      {"{a*}a", "{(a)*}a"},           {"{.*}{b}", "{(.)*}{b}"},
+      {"{[^x]+}x", "{([^x])+}x"},     {"{\\w}{\\w}", "{([a-z])+}{([a-z])+}"},
+      {"{a*}{a*}b", "{(a)*}{(a)*}b"}, {"{(ab*c)*}d", "{(a(b)*c)*}d"},
+      {"!{b*}a", "!{(b)*}a"},         {"{.+}{.+}", "{(.)+}{(.)+}"},
+  };
+  const char* texts[] = {"aaa", "aab", "xabcx", "abbcabcd", "word more", "ba", "bbab", "a"};
+  for (const auto& [fast, slow] : pairs) {
+    RegexPattern a(fast), b(slow);
+    ASSERT_TRUE(a.valid() && b.valid()) << fast;
+    for (const char* text : texts) {
+      a.MatchAll(text);
+      b.MatchAll(text);
+      EXPECT_EQ(a.results(), b.results()) << fast << " over " << text;
+    }
+  }
+  ExpectMatches({"{a*}a", "aaa", {"aa"}});
+  ExpectMatches({"{\\w}{\\w}", "word", {"wor", "d"}});
+  ExpectMatches({"{.+}{.+}", "abc", {"ab", "c"}});
+}
+
 TEST(RegexMatch, LineEndTakesCrLfAsOne) {
   ExpectMatches({"{[^\r\n]*}\\n", "one\r\ntwo\r\n", {"one", "two"}});
   ExpectMatches({"x\\n{y}", "x\r\ny", {"y"}});
@@ -252,7 +276,7 @@ TEST(RegexRobustness, DeepBacktrackingOnOneMegabyte) {
 
 TEST(RegexRobustness, StackThatCannotGrowFailsTheSearch) {
   std::string text(100000, 'a');
-  RegexPattern regex("{a*}");
+  RegexPattern regex("{(a)*}");
   regex.setStackLimit(1000);
   EXPECT_EQ(regex.MatchAll(text), 0);
   EXPECT_EQ(regex.ReplaceAll(text, "b"), text);
