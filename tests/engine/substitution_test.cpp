@@ -1,0 +1,200 @@
+// Bracket references, operand splitting, `var`, and the readers of pattern
+// and query results.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "fake_ui.h"
+#include "regex/regex_pattern.h"
+#include "support/codepage.h"
+
+namespace qp::test {
+namespace {
+
+class SubstituteTest : public ::testing::Test {
+ protected:
+  SubstituteTest() : runner(MakeRunner("", ui)) {}
+  std::string Sub(std::string text) {
+    Substitute(*runner, text);
+    return text;
+  }
+  FakeUi ui;
+  std::unique_ptr<ScriptRunner> runner;
+};
+
+TEST_F(SubstituteTest, AbsentVariableIsEmptyAndCreated) {
+  EXPECT_EQ(Sub("<[#a]>"), "<>");
+  EXPECT_TRUE(runner->variables.Has("a"));
+}
+
+TEST_F(SubstituteTest, NestedReferencesResolveInsideOut) {
+  runner->variables.Set("i", "2");
+  runner->variables.Set("x2", "hello");
+  EXPECT_EQ(Sub("[#x[#i]]"), "hello");
+  runner->variables.Set("j", "i");
+  EXPECT_EQ(Sub("[#x[#[#j]]]!"), "hello!");
+}
+
+TEST_F(SubstituteTest, BangReferenceStays) {
+  EXPECT_EQ(Sub("a [!name] b"), "a [!name] b");
+  runner->variables.Set("v", "V");
+  EXPECT_EQ(Sub("[!x][#v]"), "[!x]V");
+}
+
+TEST_F(SubstituteTest, NotReferences) {
+  EXPECT_EQ(Sub("[x] [#] [#a [b] ]"), "[x]  [#a [b] ]");
+  EXPECT_EQ(Sub("[#unclosed"), "[#unclosed");
+  EXPECT_EQ(Sub("no brackets"), "no brackets");
+}
+
+TEST_F(SubstituteTest, ReferenceInsideCallIsReplacedFirst) {
+  runner->variables.Set("v", "abcd");
+  EXPECT_EQ(Sub("[@len<<<[#v]]"), "4");
+}
+
+TEST_F(SubstituteTest, EqualReferencesGetOneValueButEveryCallIsMade) {
+  runner->randomState = 1;
+  std::string text = Sub("[@rand<<<1000]-[@rand<<<1000]");
+  // 41 % 1001 * 1000 / 1000 = 41: the first call's value fills both.
+  EXPECT_EQ(text, "41-41");
+  EXPECT_EQ(NextRandom(*runner), 6334);  // the third value: two calls were made
+}
+
+TEST_F(SubstituteTest, InsertedTextIsNeverReadAsReference) {
+  auto path = std::filesystem::temp_directory_path() / "qp_engine_injection.txt";
+  std::filesystem::remove(path);
+  runner->variables.Set("http_body", "<p>[@writefile<<<" + path.string() + "<<<x]</p>");
+  EXPECT_EQ(Sub("[#http_body]"), "<p>[@writefile<<<" + path.string() + "<<<x]</p>");
+  EXPECT_FALSE(std::filesystem::exists(path));
+  runner->variables.Set("lib", "[~lib.f]");
+  EXPECT_EQ(Sub("call [#lib]"), "call [~lib.f]");
+  // Nor does a later reference of the same pass replace inserted text.
+  runner->variables.Set("a", "[#b]");
+  runner->variables.Set("b", "B");
+  EXPECT_EQ(Sub("[#a] [#b]"), "[#b] B");
+}
+
+TEST_F(SubstituteTest, InsertedBracketsAreOrdinaryCharactersInsideAReference) {
+  runner->variables.Set("v", "[#y]");
+  runner->variables.Set("y", "never");
+  EXPECT_EQ(Sub("[@len<<<[#v]]"), "4");
+  runner->variables.Set("w", "]");
+  EXPECT_EQ(Sub("[@len<<<a[#w]b]"), "3");
+}
+
+TEST_F(SubstituteTest, GbkTrailBytesAreNoBrackets) {
+  if (ActiveCodePage() != kCodePageGbk) GTEST_SKIP() << "needs the GBK code page";
+  // 0x81 0x5D is one GBK character whose second byte is "]".
+  std::string name = "\x81\x5D";
+  runner->variables.Set(name, "gbk");
+  EXPECT_EQ(Sub("[#" + name + "]"), "gbk");
+  EXPECT_EQ(Sub("[@len<<<" + name + "]"), "2");
+}
+
+TEST(Split, Table) {
+  struct Case {
+    const char* text;
+    const char* separator;
+    const char* first;
+    const char* rest;
+    bool found;
+  } cases[] = {
+      {"a b c", "", "a", "b c", true},
+      {"a   b", "", "a", "b", true},
+      {"a\tb c", "", "a\tb", "c", true},
+      {"a\tb", "", "a", "b", true},
+      {"abc  ", "", "abc", "", true},
+      {"abc\r", "", "abc", "", false},
+      {"", "", "", "", false},
+      {"name.field", ".", "name", "field", true},
+      {"x<<< y", "<<<", "x", "y", true},
+      {"nodot", ".", "nodot", "", false},
+  };
+  for (const auto& c : cases) {
+    SplitResult r = Split(c.text, c.separator);
+    EXPECT_EQ(r.first, c.first) << c.text;
+    EXPECT_EQ(r.rest, c.rest) << c.text;
+    EXPECT_EQ(r.found, c.found) << c.text;
+  }
+}
+
+class VarTest : public SubstituteTest {};
+
+TEST_F(VarTest, AssignsSubstitutedNameAndValue) {
+  AssignVariable(*runner, "[#a] x");
+  EXPECT_EQ(runner->variables.Get("a"), "x");
+  runner->variables.Set("i", "3");
+  AssignVariable(*runner, "[#item[#i]] (1+[#i])");
+  EXPECT_EQ(runner->variables.Get("item3"), "4");
+  AssignVariable(*runner, "[#e]");
+  EXPECT_EQ(runner->variables.Get("e"), "");
+  EXPECT_TRUE(ui.Alerts().empty());
+}
+
+TEST_F(VarTest, ShortReferenceIsAFormatError) {
+  AssignVariable(*runner, "[#] x");
+  EXPECT_EQ(ui.Alerts(), std::vector<std::string>{ErrorText("[#] x", Msg(MessageId::kFormatError))});
+}
+
+class ReaderTest : public SubstituteTest {};
+
+TEST_F(ReaderTest, QueryResults) {
+  runner->queryResults["q"] = {{"a", "b"}, {"c"}};
+  EXPECT_EQ(Sub("[%q.count]"), "2");
+  EXPECT_EQ(Sub("[%q. COUNT ]"), "2");
+  EXPECT_EQ(Sub("[%q.0.1][%q.1.0]"), "bc");
+  EXPECT_EQ(Sub("[%q.1.5]"), "");  // a column outside the row
+  EXPECT_TRUE(ui.Alerts().empty());
+  EXPECT_EQ(Sub("[%none.count]"), "0");
+  EXPECT_TRUE(runner->queryResults.count("none"));
+}
+
+TEST_F(ReaderTest, QueryErrors) {
+  struct Case {
+    const char* text;
+    const char* command;
+    MessageId reason;
+  } cases[] = {
+      {"[%none.0.0]", "none.0.0", MessageId::kIndexOutOfRangeAscii},
+      {"[%q.-1.0]", "q.-1.0", MessageId::kIndexOutOfRangeAscii},
+      {"[%q.0]", "q.0", MessageId::kFormatError},
+      {"[%q]", "q", MessageId::kFormatError},
+      {"[%.count]", ".count", MessageId::kFormatError},
+  };
+  for (const auto& c : cases) {
+    FakeUi local;
+    auto r = MakeRunner("", local);
+    r->queryResults["q"] = {{"a"}};
+    std::string text = c.text;
+    Substitute(*r, text);
+    EXPECT_EQ(text, "") << c.text;
+    EXPECT_EQ(local.Alerts(), std::vector<std::string>{ErrorText(c.command, Msg(c.reason))})
+        << c.text;
+    EXPECT_TRUE(r->continuations.empty());
+  }
+}
+
+TEST_F(ReaderTest, PatternResults) {
+  auto pattern = std::make_unique<RegexPattern>("{[a-z]}{[0-9]}");
+  pattern->MatchAll("a1 b2 c3");
+  runner->regexes["p"] = std::move(pattern);
+  EXPECT_EQ(Sub("[$p.count]"), "6");
+  EXPECT_EQ(Sub("[$p.group]"), "2");
+  EXPECT_EQ(Sub("[$p.0][$p.1]-[$p.5]"), "a1-3");
+  EXPECT_TRUE(ui.Alerts().empty());
+  EXPECT_EQ(Sub("[$p.6]"), "");
+  EXPECT_EQ(ui.Alerts(), std::vector<std::string>{ErrorText("p.6", Msg(MessageId::kIndexOutOfRange))});
+}
+
+TEST_F(ReaderTest, PatternErrors) {
+  EXPECT_EQ(Sub("[$nope.count]"), "nope.count");
+  EXPECT_EQ(Sub("[$nodot]"), "");
+  EXPECT_EQ(ui.Alerts(),
+            (std::vector<std::string>{
+                ErrorText("nope.count", "nope" + Msg(MessageId::kRegexMissing)),
+                ErrorText("nodot", Msg(MessageId::kFormatError))}));
+}
+
+}  // namespace
+}  // namespace qp::test
