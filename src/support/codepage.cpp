@@ -97,13 +97,18 @@ int Resolve(int codePage) {
   return codePage == kCodePageActive ? ActiveCodePage() : codePage;
 }
 
+// Writes into storage sized for the worst case (one unit per byte) and trims
+// at the end: appending unit by unit costs a call per character.
 std::u16string Decode(std::string_view text, int codePage, std::vector<uint32_t>* offsets) {
-  std::u16string out;
-  out.reserve(text.size());
-  if (offsets) {
-    offsets->clear();
-    offsets->reserve(text.size() + 1);
-  }
+  std::u16string out(text.size(), u'\0');
+  if (offsets) offsets->resize(text.size() + 1);
+  uint32_t* offset = offsets ? offsets->data() : nullptr;
+  char16_t* unit = out.data();
+  size_t n = 0;
+  auto put = [&](char16_t w, size_t at) {
+    if (offset) offset[n] = static_cast<uint32_t>(at);
+    unit[n++] = w;
+  };
   const bool utf8 = Resolve(codePage) == kCodePageUtf8;
   const GbkTables* gbk = utf8 ? nullptr : &Gbk();
   size_t i = 0;
@@ -111,20 +116,17 @@ std::u16string Decode(std::string_view text, int codePage, std::vector<uint32_t>
     unsigned char c = static_cast<unsigned char>(text[i]);
     size_t length = 1;
     if (c < 0x80) {
-      if (offsets) offsets->push_back(static_cast<uint32_t>(i));
-      out += static_cast<char16_t>(c);
+      put(static_cast<char16_t>(c), i);
     } else if (utf8) {
       int32_t cp = DecodeUtf8(text, i, length);
-      if (offsets) offsets->push_back(static_cast<uint32_t>(i));
       if (cp < 0) {
-        out += kReplacement;
+        put(kReplacement, i);
       } else if (cp >= 0x10000) {
         cp -= 0x10000;
-        out += static_cast<char16_t>(0xD800 + (cp >> 10));
-        if (offsets) offsets->push_back(static_cast<uint32_t>(i));
-        out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        put(static_cast<char16_t>(0xD800 + (cp >> 10)), i);
+        put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)), i);
       } else {
-        out += static_cast<char16_t>(cp);
+        put(static_cast<char16_t>(cp), i);
       }
     } else {
       char16_t w = 0;
@@ -132,12 +134,15 @@ std::u16string Decode(std::string_view text, int codePage, std::vector<uint32_t>
         w = gbk->toWide[(c << 8) | static_cast<unsigned char>(text[i + 1])];
         if (w) length = 2;
       }
-      if (offsets) offsets->push_back(static_cast<uint32_t>(i));
-      out += w ? w : (c == 0x80 ? u'\u20AC' : kReplacement);
+      put(w ? w : (c == 0x80 ? u'\u20AC' : kReplacement), i);
     }
     i += length;
   }
-  if (offsets) offsets->push_back(static_cast<uint32_t>(text.size()));
+  out.resize(n);
+  if (offsets) {
+    offsets->resize(n + 1);
+    (*offsets)[n] = static_cast<uint32_t>(text.size());
+  }
   return out;
 }
 
