@@ -168,6 +168,32 @@ void LoopbackServer::Handle(int fd) {
   recorded_.notify_all();
 }
 
+ResettingServer::ResettingServer(SSL_CTX* tlsContext) : tls_(tlsContext) {
+  listener_ = ListenOnLoopback(4, port_);
+  if (listener_ < 0) return;
+  thread_ = std::thread([this] {
+    pollfd entry = {listener_, POLLIN, 0};
+    if (poll(&entry, 1, kIdleLimitMs) == 1) {
+      int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd >= 0) {
+        Peer peer(fd, tls_);
+        char buffer[64];
+        if (!peer.failed()) peer.Read(buffer, sizeof buffer, kIdleLimitMs);
+        linger reset = {1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        close(fd);
+      }
+    }
+    done_ = true;
+  });
+}
+
+ResettingServer::~ResettingServer() {
+  if (thread_.joinable()) thread_.join();
+  if (listener_ >= 0) close(listener_);
+  if (tls_) SSL_CTX_free(tls_);
+}
+
 StalledPort::StalledPort() {
   listener_ = ListenOnLoopback(0, port_);
   if (listener_ < 0) return;

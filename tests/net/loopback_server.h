@@ -61,6 +61,24 @@ class LoopbackServer {
   std::thread thread_;
 };
 
+// A server that accepts one connection (with a TLS handshake when given a
+// context), reads a few bytes and then resets it, so that the client's
+// further writes fail.
+class ResettingServer {
+ public:
+  explicit ResettingServer(SSL_CTX* tlsContext = nullptr);
+  ~ResettingServer();
+  int port() const { return port_; }
+  bool done() const { return done_; }
+
+ private:
+  int listener_ = -1;
+  int port_ = 0;
+  SSL_CTX* tls_;
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
+
 // A listening port on 127.0.0.1 whose backlog is full, so that a further
 // connection attempt is never answered.
 class StalledPort {

@@ -129,6 +129,16 @@ TEST_F(TlsTest, PostOverTlsCarriesTheSameBytes) {
   EXPECT_EQ(request.substr(request.size() - 7), "a=1\r\n\r\n");
 }
 
+TEST_F(TlsTest, WritingToAResetTlsConnectionRaisesNoSignal) {
+  TrustTestCa();
+  testing::ResettingServer resetting(testing::ServerContext(*certs_));
+  session_.AddPostField("big", std::string(8 << 20, 'b'));
+  ::testing::internal::CaptureStderr();
+  EXPECT_TRUE(session_.Request("https://localhost:" + std::to_string(resetting.port()) + "/", true));
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(session_.ResponseHead(), "");
+}
+
 TEST_F(TlsTest, PlainServerBehindHttpsUrlFails) {
   TrustTestCa();
   LoopbackServer plain(kPage);
