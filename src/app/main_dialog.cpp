@@ -23,11 +23,14 @@ CQuorPackDlg::CQuorPackDlg(GMainContext* context, UiBackend& backend,
       dispatcher_(context, backend,
                   [this](ScriptRunner& runner, UiRequestKind kind, const std::string& text) {
                     server_.Serve(runner, kind, text);
-                  }) {}
+                  }) {
+  backend_.SetEventSink([this](const WindowEvent& event) { OnWindowEvent(event); });
+}
 
 // Normally Shutdown has joined every thread. A runner whose thread still runs
 // cannot be destroyed safely, so it is left to the process's end.
 CQuorPackDlg::~CQuorPackDlg() {
+  backend_.SetEventSink(nullptr);
   for (auto& script : runningScripts_) {
     if (!script->thread.joinable()) continue;
     if (script->active) {
@@ -43,6 +46,7 @@ std::string CQuorPackDlg::HomePage() { return ReadSetting("homepage", kDefaultHo
 
 void CQuorPackDlg::Initialize() {
   hotkeyText_ = ReadSetting("hotkey", "CTRL + 9");
+  backend_.RegisterHotkey(hotkeyText_);  // a failure is not reported
   std::string errorText;
   if (!InitJsHost(errorText)) backend_.ShowAlert(errorText);
   state_.trayTip = ReadSetting("appname", "");
@@ -197,6 +201,7 @@ void CQuorPackDlg::Shutdown() {
     backend_.HideTrayIcon();
     state_.trayShown = 0;
   }
+  backend_.UnregisterHotkey();
   quit_(0);
 }
 

@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/ui_request.h"
+
 namespace qp {
 
 class ScriptRunner;
@@ -32,12 +34,22 @@ class HtmlWindowView {
   virtual bool RunScript(const std::string& source, std::string& result) = 0;
 };
 
+// Where a back end sends the events of its tray icon, menu, hotkey and
+// windows; called on the UI thread.
+using EventSink = std::function<void(const WindowEvent& event)>;
+
 // Called on the UI thread with the user's answer to a prompt.
 using PromptAnswer = std::function<void(ScriptRunner& runner, const std::string& answer)>;
 
 class UiBackend {
  public:
   virtual ~UiBackend() = default;
+  // Set once by the main dialog before any other call.
+  virtual void SetEventSink(EventSink) {}
+  // The global hotkey from its setting text ("CTRL + 9"); false when it could
+  // not be registered. Unregistered at shutdown.
+  virtual bool RegisterHotkey(const std::string&) { return false; }
+  virtual void UnregisterHotkey() {}
   // A message box with the application title; returns when it is closed.
   virtual void ShowAlert(const std::string& text) = 0;
   // The shell's "open" of a file.
