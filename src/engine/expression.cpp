@@ -68,6 +68,13 @@ double Apply(char op, double left, double right) {
 
 class Evaluator {
  public:
+  // The stacks are borrowed so that their storage outlives one evaluation.
+  Evaluator(std::vector<double>& values, std::vector<char>& operators)
+      : values_(values), operators_(operators) {
+    values_.assign(1, 0.0);
+    operators_.assign(1, kEnd);
+  }
+
   bool Run(std::string_view expression, double& value) {
     for (char c : expression) {
       if (c >= '0' && c <= '9') {
@@ -139,8 +146,8 @@ class Evaluator {
     return true;
   }
 
-  std::vector<double> values_{0.0};
-  std::vector<char> operators_{kEnd};
+  std::vector<double>& values_;    // starts holding one 0
+  std::vector<char>& operators_;   // starts holding the end marker
   char previous_ = kEnd;  // last accepted character; '0' stands for any digit or "."
   bool inNumber_ = false;
   bool negative_ = false;
@@ -209,11 +216,21 @@ std::string RewriteOperators(std::string_view text) {
 }
 
 bool EvaluateExpression(std::string_view expression, double& value) {
-  return Evaluator().Run(expression, value);
+  thread_local std::vector<double> values;
+  thread_local std::vector<char> operators;
+  return Evaluator(values, operators).Run(expression, value);
 }
 
 std::string FormatNumber(double value, std::string_view accuracy) {
   int precision = PrecisionOf(accuracy);
+  // Whole numbers of ordinary size print without the C library's float
+  // formatting: digits, then the point and zeros the precision asks for.
+  if (value == std::floor(value) && std::fabs(value) < 1e15) {
+    std::string text = std::signbit(value) ? "-" : "";
+    text += std::to_string(static_cast<int64_t>(std::fabs(value)));
+    if (precision > 0) text.append(1, '.').append(static_cast<size_t>(precision), '0');
+    return text;
+  }
   if (!std::isfinite(value) || value == std::floor(value) || !IsTie(value, precision))
     return Printf(value, precision);
   // Ties round away from zero, as the C library of the scripts' home

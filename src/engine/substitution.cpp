@@ -48,12 +48,15 @@ class GbkPairs {
 
 // Length of the character at text[i], with the boundaries the code-page
 // conversion gives (an invalid pair is two characters, not one).
-size_t CharLength(std::string_view text, size_t i) {
+size_t MultibyteLength(std::string_view text, size_t i) {
   unsigned char c = static_cast<unsigned char>(text[i]);
-  if (c < 0x80) return 1;
   if (ActiveCodePage() == kCodePageUtf8) return CharLengthAt(text, i);
   if (c == 0x80 || c == 0xFF || i + 1 >= text.size()) return 1;
   return GbkPairs::Valid(c, static_cast<unsigned char>(text[i + 1])) ? 2 : 1;
+}
+
+inline size_t CharLength(std::string_view text, size_t i) {
+  return static_cast<unsigned char>(text[i]) < 0x80 ? 1 : MultibyteLength(text, i);
 }
 
 bool IsSigil(char c) {
@@ -112,31 +115,34 @@ bool SameOccurrence(const MarkedText& m, size_t at, const std::string& ref,
 
 // Replaces every occurrence of the reference `ref` (an unmarked "[" at a
 // character boundary, the same bytes, brackets marked alike) by `value`.
+// The new text is built in `out`, which then trades places with m.
 void ReplaceOccurrences(MarkedText& m, const std::string& ref, const std::vector<bool>& refMarks,
-                        const std::string& value) {
+                        const std::string& value, MarkedText& out) {
   const bool valueHasBracket = value.find_first_of("[]") != std::string::npos;
   const bool keepMarks = valueHasBracket || !m.marks.empty();
-  MarkedText out;
-  out.text.reserve(m.text.size() + value.size());
-  size_t i = 0;
-  auto copy = [&](size_t from, size_t length, bool inserted) {
-    out.text.append(m.text, from, length);
+  out.text.clear();
+  out.marks.clear();
+  // Copies the unchanged bytes [from, to) in one piece.
+  auto copyRun = [&](size_t from, size_t to) {
+    out.text.append(m.text, from, to - from);
     if (!keepMarks) return;
-    for (size_t k = 0; k < length; ++k)
-      out.marks.push_back(inserted || (!m.marks.empty() && m.marks[from + k]));
+    for (size_t k = from; k < to; ++k) out.marks.push_back(!m.marks.empty() && m.marks[k]);
   };
+  size_t run = 0;
+  size_t i = 0;
   while (i < m.text.size()) {
     if (m.text[i] == '[' && SameOccurrence(m, i, ref, refMarks)) {
+      copyRun(run, i);
       out.text += value;
       if (keepMarks) out.marks.insert(out.marks.end(), value.size(), true);
       i += ref.size();
+      run = i;
       continue;
     }
-    size_t length = CharLength(m.text, i);
-    copy(i, length, false);
-    i += length;
+    i += CharLength(m.text, i);
   }
-  m = std::move(out);
+  copyRun(run, m.text.size());
+  std::swap(m, out);
 }
 
 std::string RegexResult(ScriptRunner& runner, const std::string& inner) {
@@ -203,25 +209,37 @@ struct Found {
   std::vector<bool> marks;
 };
 
+// Working storage of one substitution, kept per thread so that the hot loop
+// allocates nothing once warm; a nested substitution (a hook that substitutes
+// while a reference is being resolved) gets fresh storage.
+struct Scratch {
+  std::vector<Reference> refs;
+  std::vector<Found> found;
+  MarkedText spare;
+  bool busy = false;
+};
+
 // One pass; false when it found nothing that could change in a later pass.
 // The references are taken from the text the pass began with, and each one
 // then replaces its occurrences in the text as it is by then.
-bool SubstitutePass(ScriptRunner& runner, MarkedText& m, std::vector<Reference>& refs) {
-  FindReferences(m, refs);
-  std::vector<Found> found;
-  found.reserve(refs.size());
-  for (const Reference& r : refs) {
-    Found f{m.text.substr(r.start, r.end - r.start), {}};
+bool SubstitutePass(ScriptRunner& runner, MarkedText& m, Scratch& s) {
+  FindReferences(m, s.refs);
+  if (s.found.size() < s.refs.size()) s.found.resize(s.refs.size());
+  for (size_t k = 0; k < s.refs.size(); ++k) {
+    const Reference& r = s.refs[k];
+    Found& f = s.found[k];
+    f.ref.assign(m.text, r.start, r.end - r.start);
+    f.marks.clear();
     if (!m.marks.empty()) f.marks.assign(m.marks.begin() + r.start, m.marks.begin() + r.end);
-    found.push_back(std::move(f));
   }
   bool changed = false;
-  for (const Found& f : found) {
+  for (size_t k = 0; k < s.refs.size(); ++k) {
+    const Found& f = s.found[k];
     char sigil = f.ref[1];
     if (sigil == '!') continue;  // stays as it is, and computes nothing
     changed = true;
     std::string value = Resolve(runner, sigil, f.ref.substr(2, f.ref.size() - 3));
-    ReplaceOccurrences(m, f.ref, f.marks, value);
+    ReplaceOccurrences(m, f.ref, f.marks, value, s.spare);
   }
   return changed;
 }
@@ -230,12 +248,18 @@ bool SubstitutePass(ScriptRunner& runner, MarkedText& m, std::vector<Reference>&
 
 void Substitute(ScriptRunner& runner, std::string& text) {
   if (std::memchr(text.data(), '[', text.size()) == nullptr) return;
+  thread_local Scratch shared;
+  Scratch fresh;
+  Scratch& s = shared.busy ? fresh : shared;
+  s.busy = true;
   MarkedText m{std::move(text), {}};
-  std::vector<Reference> refs;
   for (int pass = 0; pass < kMaxPasses; ++pass) {
-    if (!SubstitutePass(runner, m, refs)) break;
+    if (!SubstitutePass(runner, m, s)) break;
+    // Without any "[" of the script's own left, a further pass finds nothing.
+    if (m.marks.empty() && std::memchr(m.text.data(), '[', m.text.size()) == nullptr) break;
   }
   text = std::move(m.text);
+  s.busy = false;
 }
 
 }  // namespace qp
