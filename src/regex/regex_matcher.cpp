@@ -1,5 +1,9 @@
 #include "regex/regex_matcher.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <new>
 #include <stdexcept>
 
@@ -38,6 +42,20 @@ void ResetRegisters(const RegexProgram& program, MatchState& state) {
     state.stack.resize(kRegexInitialStack);
 }
 
+// The first index at or after q that holds `unit`, or n.
+int32_t FindUnit(const char16_t* text, int32_t q, int32_t n, char16_t unit) {
+#if defined(__SSE2__)
+  const __m128i wanted = _mm_set1_epi16(static_cast<short>(unit));
+  for (; q + 8 <= n; q += 8) {
+    __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + q));
+    int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, wanted));
+    if (mask) return q + __builtin_ctz(static_cast<unsigned>(mask)) / 2;
+  }
+#endif
+  while (q < n && text[q] != unit) ++q;
+  return q;
+}
+
 // The next start position at or after `q` whose units can begin a match, or n.
 int32_t NextCandidate(const RegexStartFilter& filter, const char16_t* text, int32_t q, int32_t n) {
   if (!filter.active) return q;
@@ -48,7 +66,7 @@ int32_t NextCandidate(const RegexStartFilter& filter, const char16_t* text, int3
   const char16_t* prefix = filter.prefix.data();
   const int32_t length = static_cast<int32_t>(filter.prefix.size());
   for (;; ++q) {
-    while (q < n && text[q] != filter.unit) ++q;
+    q = FindUnit(text, q, n, filter.unit);
     if (q >= n || length < 2) return q;
     if (length > n - q) return n;
     int32_t k = 1;

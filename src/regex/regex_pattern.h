@@ -58,7 +58,8 @@ class RegexPattern {
     std::u16string wide;
     std::vector<uint32_t> offsets;
   };
-  bool Prepare(std::string_view text, Subject& subject) const;
+  // Fills subject_ (its storage is kept from call to call).
+  bool Prepare(std::string_view text);
   std::string GroupText(std::string_view text, const Subject& subject, size_t group) const;
   // Where the search after the current match starts; one unit further after
   // an empty match so that the same empty match is not found again.
@@ -73,6 +74,7 @@ class RegexPattern {
   int32_t valid_ = 0;
   int32_t lastGroupCount_ = 0;
   std::vector<std::string> results_;
+  Subject subject_;
   size_t stackLimit_ = kRegexDefaultStackLimit;
 };
 

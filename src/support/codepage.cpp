@@ -1,6 +1,9 @@
 #include "support/codepage.h"
 
 #include <iconv.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <array>
 #include <atomic>
@@ -97,6 +100,35 @@ int Resolve(int codePage) {
   return codePage == kCodePageActive ? ActiveCodePage() : codePage;
 }
 
+// Widens the ASCII bytes at the start of `from` (at most `count`), recording
+// their offsets base, base+1, ... when asked; returns how many it took. Pages
+// are mostly ASCII, so this is the hot path of every conversion.
+size_t WidenAscii(const unsigned char* from, size_t count, char16_t* to, uint32_t* offsets,
+                  uint32_t base) {
+  size_t k = 0;
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i four = _mm_set1_epi32(4);
+  __m128i offset = _mm_add_epi32(_mm_set1_epi32(static_cast<int>(base)), _mm_setr_epi32(0, 1, 2, 3));
+  for (; k + 16 <= count; k += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + k));
+    if (_mm_movemask_epi8(bytes)) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + k), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + k + 8), _mm_unpackhi_epi8(bytes, zero));
+    if (!offsets) continue;
+    for (size_t j = 0; j < 16; j += 4) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(offsets + k + j), offset);
+      offset = _mm_add_epi32(offset, four);
+    }
+  }
+#endif
+  for (; k < count && from[k] < 0x80; ++k) {
+    to[k] = from[k];
+    if (offsets) offsets[k] = base + static_cast<uint32_t>(k);
+  }
+  return k;
+}
+
 // Writes into storage sized for the worst case (one unit per byte) and trims
 // at the end: appending unit by unit costs a call per character.
 std::u16string Decode(std::string_view text, int codePage, std::vector<uint32_t>* offsets) {
@@ -112,11 +144,14 @@ std::u16string Decode(std::string_view text, int codePage, std::vector<uint32_t>
   const bool utf8 = Resolve(codePage) == kCodePageUtf8;
   const GbkTables* gbk = utf8 ? nullptr : &Gbk();
   size_t i = 0;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
   while (i < text.size()) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
+    unsigned char c = bytes[i];
     size_t length = 1;
     if (c < 0x80) {
-      put(static_cast<char16_t>(c), i);
+      length = WidenAscii(bytes + i, text.size() - i, unit + n, offset ? offset + n : nullptr,
+                          static_cast<uint32_t>(i));
+      n += length;
     } else if (utf8) {
       int32_t cp = DecodeUtf8(text, i, length);
       if (cp < 0) {
