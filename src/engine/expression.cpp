@@ -207,11 +207,45 @@ bool IsTie(double value, int precision) {
 
 }  // namespace
 
+namespace {
+
+bool HasTwoCharacterOperator(std::string_view text) {
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    char c = text[i];
+    char d = text[i + 1];
+    if (d == '=' && (c == '>' || c == '<' || c == '=' || c == '!')) return true;
+    if ((c == '|' || c == '&') && d == c) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+namespace {
+
+// Replaces every occurrence of the pair `first` `second`, left to right, by
+// `to`, in place (the text only shrinks).
+void ReplacePair(std::string& text, char first, char second, char to) {
+  size_t write = 0;
+  for (size_t read = 0; read < text.size();) {
+    if (text[read] == first && read + 1 < text.size() && text[read + 1] == second) {
+      text[write++] = to;
+      read += 2;
+    } else {
+      text[write++] = text[read++];
+    }
+  }
+  text.resize(write);
+}
+
+}  // namespace
+
 std::string RewriteOperators(std::string_view text) {
   std::string copy(text);
-  static constexpr std::string_view kPairs[][2] = {
-      {">=", "}"}, {"<=", "{"}, {"==", "="}, {"!=", "^"}, {"||", "|"}, {"&&", "&"}};
-  for (const auto& pair : kPairs) ReplaceAll(copy, pair[0], pair[1]);
+  if (!HasTwoCharacterOperator(copy)) return copy;
+  static constexpr char kPairs[][3] = {{'>', '=', '}'}, {'<', '=', '{'}, {'=', '=', '='},
+                                       {'!', '=', '^'}, {'|', '|', '|'}, {'&', '&', '&'}};
+  for (const auto& pair : kPairs) ReplacePair(copy, pair[0], pair[1], pair[2]);
   return copy;
 }
 

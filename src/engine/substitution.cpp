@@ -219,6 +219,22 @@ struct Scratch {
   bool busy = false;
 };
 
+// A pass that found a single reference: it is its own only occurrence (any
+// other would have been found too), so its value goes straight in its place.
+bool SpliceOnly(ScriptRunner& runner, MarkedText& m, const Reference& r) {
+  if (m.text[r.start + 1] == '!') return false;
+  std::string value = Resolve(runner, m.text[r.start + 1],
+                              m.text.substr(r.start + 2, r.end - r.start - 3));
+  const size_t length = r.end - r.start;
+  if (!m.marks.empty() || value.find_first_of("[]") != std::string::npos) {
+    if (m.marks.empty()) m.marks.assign(m.text.size(), false);
+    m.marks.erase(m.marks.begin() + r.start, m.marks.begin() + r.end);
+    m.marks.insert(m.marks.begin() + r.start, value.size(), true);
+  }
+  m.text.replace(r.start, length, value);
+  return true;
+}
+
 // One pass; false when it found nothing that could change in a later pass.
 // The references are taken from the text the pass began with, and each one
 // then replaces its occurrences in the text as it is by then.
@@ -232,6 +248,7 @@ bool SubstitutePass(ScriptRunner& runner, MarkedText& m, Scratch& s) {
     f.marks.clear();
     if (!m.marks.empty()) f.marks.assign(m.marks.begin() + r.start, m.marks.begin() + r.end);
   }
+  if (s.refs.size() == 1) return SpliceOnly(runner, m, s.refs[0]);
   bool changed = false;
   for (size_t k = 0; k < s.refs.size(); ++k) {
     const Found& f = s.found[k];
