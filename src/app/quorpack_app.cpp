@@ -1,5 +1,6 @@
 #include "app/quorpack_app.h"
 
+#include <fcntl.h>
 #include <glib-unix.h>
 #include <glib.h>
 
@@ -35,6 +36,13 @@ void OpenEventFifo(EventFifo& fifo, CQuorPackDlg& dialog) {
     std::fprintf(stderr, "quorpack: no events: %s\n", errorText.c_str());
 }
 
+// A standard stream that was closed at start would be reused by the next
+// open (the event pipe, a note file) and read or written by mistake.
+void KeepStandardStreamsOpen() {
+  for (int fd = 0; fd <= 2; ++fd)
+    if (fcntl(fd, F_GETFD) == -1) open("/dev/null", O_RDWR);
+}
+
 }  // namespace
 
 std::unique_ptr<UiBackend> MakeUiBackend(const std::string&) {
@@ -42,6 +50,7 @@ std::unique_ptr<UiBackend> MakeUiBackend(const std::string&) {
 }
 
 int CQuorPackApp::Run() {
+  KeepStandardStreamsOpen();
   std::signal(SIGPIPE, SIG_IGN);
   SetActiveCodePage(CodePageFromSetting(ReadSetting("codepage", "")));
   std::unique_ptr<UiBackend> backend = MakeUiBackend(ReadSetting("ui", ""));
