@@ -92,6 +92,7 @@ void CQuorPackDlg::StartThread(const std::string& path, const std::string& param
   runner.Load(std::move(program));
   runner.ui = &dispatcher_;
   script->active = true;
+  runningScripts_.reserve(runningScripts_.size() + 1);  // the append below cannot fail
   try {
     script->thread = std::thread(ThreadProcedure, this, script.get());
   } catch (const std::system_error&) {
