@@ -2,6 +2,8 @@
 
 #include <duktape.h>
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -32,6 +34,14 @@ void FatalHandler(void*, const char* message) {
   std::fprintf(stderr, "quorpack: JavaScript engine failure: %s\n", message ? message : "");
   std::abort();
 }
+
+void* AllocateFor(void* host, duk_size_t size) {
+  return static_cast<ScriptHost*>(host)->Allocate(size);
+}
+void* ReallocateFor(void* host, void* block, duk_size_t size) {
+  return static_cast<ScriptHost*>(host)->Reallocate(block, size);
+}
+void ReleaseFor(void* host, void* block) { static_cast<ScriptHost*>(host)->Release(block); }
 
 void PushText(duk_context* ctx, std::string_view text) {
   std::string utf8 = ConvertCodePage(text, kCodePageActive, kCodePageUtf8);
@@ -235,7 +245,7 @@ ScriptHost::~ScriptHost() { Destroy(); }
 
 bool ScriptHost::Create() {
   Destroy();
-  context_ = duk_create_heap(nullptr, nullptr, nullptr, this, FatalHandler);
+  context_ = duk_create_heap(AllocateFor, ReallocateFor, ReleaseFor, this, FatalHandler);
   return context_ != nullptr;
 }
 
@@ -248,6 +258,41 @@ void ScriptHost::Destroy() {
   codeCount_ = 0;
   pending_ = PendingError();
   timing_ = false;
+}
+
+// The engine's allocator: the C library's, counting the usable size of every
+// block so that the engine never holds more than the limit. A refused
+// allocation makes the engine collect garbage and retry, then fail with a
+// RangeError.
+size_t ScriptHost::MemoryRoom() const {
+  return memoryInUse_ < memoryLimit_ ? memoryLimit_ - memoryInUse_ : 0;
+}
+
+void* ScriptHost::Allocate(size_t size) {
+  if (size > MemoryRoom()) return nullptr;
+  void* block = std::malloc(size);
+  if (block != nullptr) memoryInUse_ += malloc_usable_size(block);
+  return block;
+}
+
+void* ScriptHost::Reallocate(void* block, size_t size) {
+  if (block == nullptr) return Allocate(size);
+  if (size == 0) {
+    Release(block);
+    return nullptr;
+  }
+  const size_t old = malloc_usable_size(block);
+  if (size > old && size - old > MemoryRoom()) return nullptr;
+  void* moved = std::realloc(block, size);
+  if (moved == nullptr) return nullptr;
+  memoryInUse_ = memoryInUse_ - old + malloc_usable_size(moved);
+  return moved;
+}
+
+void ScriptHost::Release(void* block) {
+  if (block == nullptr) return;
+  memoryInUse_ -= malloc_usable_size(block);
+  std::free(block);
 }
 
 bool ScriptHost::PastDeadline() const {

@@ -8,11 +8,16 @@
 // it the engine throws a RangeError that script code cannot catch for good,
 // so a loop that never ends fails instead of freezing the owner's thread.
 //
+// The engine's memory is capped as well: past the cap an allocation fails
+// inside the engine, which turns it into a script error, instead of the
+// whole program running out of memory.
+//
 // A value becomes text like JavaScript's String(value), except that undefined
 // and null give the empty text.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <string>
@@ -43,6 +48,7 @@ class ScriptHost {
   static constexpr const char* kEvaluatorName = "kvm27eval";
   static constexpr const char* kEvaluatorCode = "function kvm27eval(s){return eval(s);}";
   static constexpr std::chrono::milliseconds kDefaultTimeBudget{5000};
+  static constexpr size_t kDefaultMemoryLimit = size_t{512} << 20;
 
   ScriptHost() = default;
   ~ScriptHost();
@@ -77,9 +83,15 @@ class ScriptHost {
   // Global functions defined by added code, in the order they were defined.
   const std::vector<std::string>& procedures() const { return procedures_; }
   void SetTimeBudget(std::chrono::milliseconds budget) { budget_ = budget; }
+  // Bytes the engine may hold at once; takes effect at the next Create.
+  void SetMemoryLimit(size_t bytes) { memoryLimit_ = bytes; }
+  size_t memoryInUse() const { return memoryInUse_; }
 
   // Called by the engine during evaluations.
   bool PastDeadline() const;
+  void* Allocate(size_t size);
+  void* Reallocate(void* block, size_t size);
+  void Release(void* block);
 
  private:
   struct PendingError {
@@ -93,6 +105,7 @@ class ScriptHost {
                    std::string& result);
   void RefreshProcedures();
   void RecordError();
+  size_t MemoryRoom() const;
   void StartClock();
   void StopClock() { timing_ = false; }
 
@@ -106,6 +119,8 @@ class ScriptHost {
   std::chrono::milliseconds budget_ = kDefaultTimeBudget;
   std::chrono::steady_clock::time_point deadline_;
   bool timing_ = false;
+  size_t memoryLimit_ = kDefaultMemoryLimit;
+  size_t memoryInUse_ = 0;
 };
 
 }  // namespace qp

@@ -179,6 +179,27 @@ TEST_F(ScriptHostTest, TimeBudgetEndsEndlessLoops) {
   EXPECT_EQ(Run("var n = 0; for (var i = 0; i < 1000; ++i) n += i; n"), "499500");
 }
 
+TEST(ScriptHostMemory, AllocationsPastTheLimitFailTheEvaluationOnly) {
+  ScriptHost host;
+  host.SetMemoryLimit(size_t{8} << 20);
+  host.SetTimeBudget(20s);
+  ASSERT_TRUE(host.Create());
+  ASSERT_TRUE(host.LoadEvaluator());
+  std::string result = "kept";
+  EXPECT_FALSE(host.RunEvaluator(
+      "var all = []; for (;;) all.push('x'.repeat(100000) + all.length)", result));
+  EXPECT_EQ(result, "kept");
+  EXPECT_EQ(host.ErrorText(),
+            "Error: Error: alloc failed, var all = []; for (;;) all.push('x'.repeat(100000) + "
+            "all.length); in line 1");
+  EXPECT_LE(host.memoryInUse(), size_t{8} << 20);
+  // The garbage of the failed evaluation is collected; the host goes on.
+  EXPECT_TRUE(host.RunEvaluator("new Array(1000).join('y').length", result));
+  EXPECT_EQ(result, "999");
+  host.Destroy();
+  EXPECT_EQ(host.memoryInUse(), 0u);
+}
+
 TEST_F(ScriptHostTest, AddedCodeDefinesProcedures) {
   ASSERT_TRUE(host.AddCode("function twice(s) { return s + s; }\nvar notAFunction = 3;"));
   EXPECT_EQ(host.procedures(), (std::vector<std::string>{"kvm27eval", "twice"}));
