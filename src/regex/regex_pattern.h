@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "regex/regex_compiler.h"
@@ -61,6 +62,8 @@ class RegexPattern {
   // Fills subject_ (its storage is kept from call to call).
   bool Prepare(std::string_view text);
   std::string GroupText(std::string_view text, const Subject& subject, size_t group) const;
+  static std::string SpanText(std::string_view text, const Subject& subject,
+                              std::pair<int32_t, int32_t> span);
   // Where the search after the current match starts; one unit further after
   // an empty match so that the same empty match is not found again.
   int32_t NextStart(int32_t next) const;
@@ -75,6 +78,7 @@ class RegexPattern {
   int32_t lastGroupCount_ = 0;
   std::vector<std::string> results_;
   Subject subject_;
+  std::vector<std::pair<int32_t, int32_t>> spans_;  // MatchAll's group ranges
   size_t stackLimit_ = kRegexDefaultStackLimit;
 };
 

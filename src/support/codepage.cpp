@@ -131,8 +131,9 @@ size_t WidenAscii(const unsigned char* from, size_t count, char16_t* to, uint32_
 
 // Writes into storage sized for the worst case (one unit per byte) and trims
 // at the end: appending unit by unit costs a call per character.
-std::u16string Decode(std::string_view text, int codePage, std::vector<uint32_t>* offsets) {
-  std::u16string out(text.size(), u'\0');
+void DecodeInto(std::string_view text, int codePage, std::u16string& out,
+                std::vector<uint32_t>* offsets) {
+  out.resize(text.size());
   if (offsets) offsets->resize(text.size() + 1);
   uint32_t* offset = offsets ? offsets->data() : nullptr;
   char16_t* unit = out.data();
@@ -178,6 +179,11 @@ std::u16string Decode(std::string_view text, int codePage, std::vector<uint32_t>
     offsets->resize(n + 1);
     (*offsets)[n] = static_cast<uint32_t>(text.size());
   }
+}
+
+std::u16string Decode(std::string_view text, int codePage, std::vector<uint32_t>* offsets) {
+  std::u16string out;
+  DecodeInto(text, codePage, out, offsets);
   return out;
 }
 
@@ -258,6 +264,10 @@ std::u16string ToWide(std::string_view text) { return Decode(text, kCodePageActi
 
 std::u16string ToWide(std::string_view text, std::vector<uint32_t>& offsets) {
   return Decode(text, kCodePageActive, &offsets);
+}
+
+void ToWide(std::string_view text, std::u16string& wide, std::vector<uint32_t>& offsets) {
+  DecodeInto(text, kCodePageActive, wide, &offsets);
 }
 
 std::string FromWide(std::u16string_view text) { return Encode(text, kCodePageActive); }

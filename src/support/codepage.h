@@ -38,6 +38,9 @@ std::u16string ToWide(std::string_view text);
 // The same, also recording for every UTF-16 unit the byte offset at which its
 // character starts; offsets gets size()+1 entries, the last one text.size().
 std::u16string ToWide(std::string_view text, std::vector<uint32_t>& offsets);
+// The same into caller-owned storage, whose capacity is reused (for callers
+// that convert large texts again and again).
+void ToWide(std::string_view text, std::u16string& wide, std::vector<uint32_t>& offsets);
 // UTF-16 -> active code page; characters without a mapping become "?".
 std::string FromWide(std::u16string_view text);
 
