@@ -92,6 +92,29 @@ TEST_F(SubstituteTest, GbkTrailBytesAreNoBrackets) {
   EXPECT_EQ(Sub("[@len<<<" + name + "]"), "2");
 }
 
+TEST_F(SubstituteTest, Utf8CodePage) {
+  int saved = ActiveCodePage();
+  SetActiveCodePage(kCodePageUtf8);
+  runner->variables.Set("\xE5\x90\x8D", "name");  // one three-byte character
+  EXPECT_EQ(Sub("[#\xE5\x90\x8D]"), "name");
+  EXPECT_EQ(Sub("[@len<<<\xE4\xB8\xAD]"), "3");
+  SetActiveCodePage(saved);
+}
+
+TEST(SubstituteScript, PageBodyWithACallStaysTextWhenShown) {
+  auto path = std::filesystem::temp_directory_path() / "qp_engine_injection_run.txt";
+  std::filesystem::remove(path);
+  FakeUi ui;
+  auto runner = MakeRunner("note [#http_body]\nnote [@len<<<[#http_body]]\n", ui);
+  std::string body = "[@writefile<<<" + path.string() + "<<<x]";
+  runner->variables.Set("http_body", body);
+  qp::Run(*runner);
+  // The call still runs over the inserted text; its "<<<" cut the arguments,
+  // so "len" counts "[@writefile".
+  EXPECT_EQ(ui.Notes(), (std::vector<std::string>{body, "11"}));
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
 TEST(Split, Table) {
   struct Case {
     const char* text;
