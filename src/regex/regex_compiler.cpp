@@ -446,7 +446,8 @@ class Emitter {
     int32_t first = Append(kOpPushPosition);
     int32_t call = Append(kOpCall);
     Append(kOpPopPosition);
-    Emit(item);
+    int32_t body = Emit(item);
+    if (repeat && IsSingleUnit(nodes_[item])) unitLoops_.emplace_back(first, body);
     if (repeat) Append(kOpJump, first);
     Patch(call, Size());
     return first;

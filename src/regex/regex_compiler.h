@@ -53,9 +53,9 @@ struct RegexProgram {
   int32_t groupCount = 0;
   int32_t slotCount = 0;
   RegexStartFilter filter;
-  // For each instruction: when it starts a greedy loop over a single unit
-  // (a literal, "." or a class), the index of that item, else -1. The matcher
-  // runs such loops in one step with one stack frame.
+  // For each instruction: when it starts a greedy or lazy loop over a single
+  // unit (a literal, "." or a class), the index of that item, else -1. The
+  // matcher runs such loops with one stack frame instead of one per unit.
   std::vector<int32_t> unitLoopItem;
 };
 

@@ -13,6 +13,8 @@ namespace {
 // A greedy loop begins PushSlot, StorePosition, PushPosition, Call,
 // PopPosition, PopSlot, Jump-to-exit.
 constexpr int32_t kLoopExitOffset = 6;
+// A lazy loop begins PushPosition, Call-to-exit.
+constexpr int32_t kLazyExitOffset = 1;
 
 // Grows the stack so that `depth + extra` items fit: twice the depth plus 4,
 // at least. Fails at the limit or when memory runs out.
@@ -168,6 +170,16 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
         ip = in.operand;
         continue;
       case kOpPushPosition:
+        if (loopItem[ip] >= 0) {
+          // A lazy loop over one unit: go on at once and leave one frame
+          // (position, ~loop) that takes one more unit each time it is
+          // backtracked into.
+          QP_STACK_ROOM(2);
+          stack[++depth] = r;
+          stack[++depth] = ~ip;
+          ip = code[ip + kLazyExitOffset].operand;
+          continue;
+        }
         QP_STACK_ROOM(1);
         stack[++depth] = r;
         ++ip;
@@ -267,20 +279,33 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
         return Stop(false);
     }
     // Backtrack: continue at the index on top of the stack.
-    if (depth <= 0) return Stop(false);
-    ip = stack[depth--];
-    if (ip < 0) {
-      // A single-unit loop's frame: leave it one unit shorter.
+    for (;;) {
+      if (depth <= 0) return Stop(false);
+      ip = stack[depth--];
+      if (ip >= 0) break;
       const int32_t loop = ~ip;
-      const int32_t count = stack[depth] - 1;
-      r = stack[depth - 1] + count;
-      if (count == 0) {
-        depth -= 2;
-      } else {
-        stack[depth] = count;
-        ++depth;
+      if (code[loop].opcode == kOpPushSlot) {
+        // A greedy single-unit loop's frame: leave it one unit shorter.
+        const int32_t count = stack[depth] - 1;
+        r = stack[depth - 1] + count;
+        if (count == 0) {
+          depth -= 2;
+        } else {
+          stack[depth] = count;
+          ++depth;
+        }
+        ip = code[loop + kLoopExitOffset].operand;
+        break;
       }
-      ip = code[loop + kLoopExitOffset].operand;
+      // A lazy single-unit loop's frame: take one more unit, or give up.
+      r = stack[depth];
+      if (r < n && UnitMatches(code, loopItem[loop], text[r])) {
+        stack[depth] = ++r;
+        ++depth;
+        ip = code[loop + kLazyExitOffset].operand;
+        break;
+      }
+      --depth;
     }
   }
 }

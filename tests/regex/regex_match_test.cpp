@@ -140,6 +140,8 @@ TEST(RegexMatch, SingleUnitLoopsGiveBackLikeOrdinaryLoops) {
       {"{[^x]+}x", "{([^x])+}x"},     {"{\\w}{\\w}", "{([a-z])+}{([a-z])+}"},
       {"{a*}{a*}b", "{(a)*}{(a)*}b"}, {"{(ab*c)*}d", "{(a(b)*c)*}d"},
       {"!{b*}a", "!{(b)*}a"},         {"{.+}{.+}", "{(.)+}{(.)+}"},
+      {"{.*?}b", "{(.)*?}b"},         {"{a+?}{a*?}b", "{(a)+?}{(a)*?}b"},
+      {"{[^c]*?}{c+?}", "{([^c])*?}{(c)+?}"}, {"{(b.*?)*}a", "{(b(.)*?)*}a"},
   };
   const char* texts[] = {"aaa", "aab", "xabcx", "abbcabcd", "word more", "ba", "bbab", "a"};
   for (const auto& [fast, slow] : pairs) {
@@ -152,8 +154,32 @@ TEST(RegexMatch, SingleUnitLoopsGiveBackLikeOrdinaryLoops) {
     }
   }
   ExpectMatches({"{a*}a", "aaa", {"aa"}});
+  ExpectMatches({"{.*?}b", "aabab", {"aa", "a"}});
   ExpectMatches({"{\\w}{\\w}", "word", {"wor", "d"}});
   ExpectMatches({"{.+}{.+}", "abc", {"ab", "c"}});
+}
+
+// The same comparison over every text of up to seven units from a small
+// alphabet, so that each way of giving units back is exercised.
+TEST(RegexMatch, SingleUnitLoopsAgreeOnEveryShortText) {
+  const std::pair<const char*, const char*> pairs[] = {
+      {"{a*}{[ab]*?}b", "{(a)*}{([ab])*?}b"},
+      {"{.+?}{b+}", "{(.)+?}{(b)+}"},
+      {"{[^b]*}{.*?}\\0", "{([^b])*}{(.)*?}\\0"},
+  };
+  std::vector<std::string> texts{""};
+  for (size_t i = 0; i < texts.size() && texts.size() < 4000; ++i)
+    if (texts[i].size() < 7)
+      for (char c : {'a', 'b', 'c'}) texts.push_back(texts[i] + c);
+  for (const auto& [fast, slow] : pairs) {
+    RegexPattern a(fast), b(slow);
+    ASSERT_TRUE(a.valid() && b.valid()) << fast;
+    for (const auto& text : texts) {
+      a.MatchAll(text);
+      b.MatchAll(text);
+      ASSERT_EQ(a.results(), b.results()) << fast << " over " << text;
+    }
+  }
 }
 
 TEST(RegexMatch, LineEndTakesCrLfAsOne) {
