@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -49,6 +50,7 @@ class Peer {
     if (ssl_) SSL_free(ssl_);
   }
   bool failed() const { return failed_; }
+  bool reset() const { return reset_; }
 
   // Bytes read, 0 at the end, -1 on error, -2 when nothing came in `waitMs`.
   int Read(char* buffer, int size, int waitMs) {
@@ -58,7 +60,9 @@ class Peer {
       if (ready == 0) return -2;
       if (ready < 0) return -1;
     }
-    return ssl_ ? SSL_read(ssl_, buffer, size) : static_cast<int>(recv(fd_, buffer, size, 0));
+    int n = ssl_ ? SSL_read(ssl_, buffer, size) : static_cast<int>(recv(fd_, buffer, size, 0));
+    if (n < 0 && !ssl_) reset_ = errno == ECONNRESET;
+    return n;
   }
   bool Write(const std::string& bytes) {
     size_t done = 0;
@@ -80,6 +84,7 @@ class Peer {
   int fd_;
   SSL* ssl_ = nullptr;
   bool failed_ = false;
+  bool reset_ = false;
 };
 
 // Length of the request head plus its declared body, or 0 while incomplete.
@@ -134,6 +139,11 @@ std::string LoopbackServer::Request(size_t index, std::chrono::milliseconds wait
   return requests_.size() > index ? requests_[index] : std::string();
 }
 
+bool LoopbackServer::EndedByReset(size_t index) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return index < resets_.size() && resets_[index];
+}
+
 void LoopbackServer::Serve() {
   while (!stop_) {
     pollfd entry = {listener_, POLLIN, 0};
@@ -164,6 +174,7 @@ void LoopbackServer::Handle(int fd) {
     ReadUntil(peer, record, kIdleLimitMs, [] { return false; });
   }
   std::lock_guard<std::mutex> lock(mutex_);
+  resets_.push_back(peer.reset());
   requests_.push_back(record);
   recorded_.notify_all();
 }

@@ -44,6 +44,9 @@ class LoopbackServer {
   // The whole byte stream the client sent on connection `index` (0-based),
   // up to its close; empty when it did not complete within `wait`.
   std::string Request(size_t index, std::chrono::milliseconds wait = std::chrono::seconds(5));
+  // Whether the client ended connection `index` with a reset (an abortive
+  // close) rather than an orderly one. Call after Request(index).
+  bool EndedByReset(size_t index);
 
  private:
   void Serve();
@@ -58,6 +61,7 @@ class LoopbackServer {
   std::mutex mutex_;
   std::condition_variable recorded_;
   std::vector<std::string> requests_;
+  std::vector<bool> resets_;
   std::thread thread_;
 };
 

@@ -202,6 +202,25 @@ TEST(RequestWire, ReceiveTimeOutEndsAServerThatNeverCloses) {
   EXPECT_EQ(session.ResponseBody(), "part");
 }
 
+TEST(RequestWire, AnyTimeOutMakesTheCloseAbortive) {
+  struct Case {
+    uint32_t receive;
+    uint32_t send;
+    bool reset;
+  };
+  const Case cases[] = {{0, 0, false}, {0, 3000, true}, {3000, 0, true}, {3000, 3000, true}};
+  LoopbackServer server(kPage);
+  HttpSession session;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    session.receiveTimeout = cases[i].receive;
+    session.sendTimeout = cases[i].send;
+    ASSERT_TRUE(session.Request(server.Url("/"), false));
+    ASSERT_NE(server.Request(i), "");
+    EXPECT_EQ(server.EndedByReset(i), cases[i].reset) << cases[i].receive << " " << cases[i].send;
+    EXPECT_EQ(session.ResponseBody(), "<p>hello</p>");
+  }
+}
+
 TEST(RequestWire, PeerThatNeverAcceptsFailsAfterFiveSecondsWhateverTheTimeOuts) {
   testing::StalledPort stalled;
   ASSERT_TRUE(stalled.ready());
