@@ -245,7 +245,10 @@ std::string RewriteOperators(std::string_view text) {
   if (!HasTwoCharacterOperator(copy)) return copy;
   static constexpr char kPairs[][3] = {{'>', '=', '}'}, {'<', '=', '{'}, {'=', '=', '='},
                                        {'!', '=', '^'}, {'|', '|', '|'}, {'&', '&', '&'}};
-  for (const auto& pair : kPairs) ReplacePair(copy, pair[0], pair[1], pair[2]);
+  for (const auto& pair : kPairs) {
+    if (copy.find(std::string_view(pair, 2)) != std::string::npos)
+      ReplacePair(copy, pair[0], pair[1], pair[2]);
+  }
   return copy;
 }
 
