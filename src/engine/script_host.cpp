@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <type_traits>
 
 #include "support/codepage.h"
 #include "support/text.h"
@@ -43,9 +44,58 @@ void* ReallocateFor(void* host, void* block, duk_size_t size) {
 }
 void ReleaseFor(void* host, void* block) { static_cast<ScriptHost*>(host)->Release(block); }
 
-void PushText(duk_context* ctx, std::string_view text) {
-  std::string utf8 = ConvertCodePage(text, kCodePageActive, kCodePageUtf8);
-  duk_push_lstring(ctx, utf8.data(), utf8.size());
+// Engine calls that may throw (an allocation past the memory limit, a getter
+// of script code) run inside protected calls, so that the engine unwinds only
+// these C functions, never C++ frames, and never reaches its fatal handler.
+struct Utf8Text {
+  explicit Utf8Text(std::string_view text)
+      : bytes(ConvertCodePage(text, kCodePageActive, kCodePageUtf8)) {}
+  std::string bytes;
+};
+
+duk_ret_t PushBytes(duk_context* ctx, void* udata) {
+  const std::string& bytes = static_cast<const Utf8Text*>(udata)->bytes;
+  duk_push_lstring(ctx, bytes.data(), bytes.size());
+  return 1;
+}
+
+// Pushes `text` converted to UTF-8; false (nothing pushed) when the engine
+// cannot hold it.
+bool PushText(duk_context* ctx, std::string_view text) {
+  Utf8Text utf8(text);
+  if (duk_safe_call(ctx, PushBytes, &utf8, 0, 1) == DUK_EXEC_SUCCESS) return true;
+  duk_pop(ctx);
+  return false;
+}
+
+// [] -> [value of global name(argument)].
+struct NamedCall {
+  const char* name;
+  Utf8Text argument;
+};
+
+duk_ret_t CallByName(duk_context* ctx, void* udata) {
+  const auto* call = static_cast<const NamedCall*>(udata);
+  duk_get_global_string(ctx, call->name);
+  duk_push_lstring(ctx, call->argument.bytes.data(), call->argument.bytes.size());
+  duk_call(ctx, 1);
+  return 1;
+}
+
+// [] -> [value of the compiled source].
+struct CompiledRun {
+  Utf8Text source;
+  const char* fileName;
+  duk_uint_t flags;
+};
+
+duk_ret_t CompileAndRun(duk_context* ctx, void* udata) {
+  const auto* run = static_cast<const CompiledRun*>(udata);
+  duk_push_lstring(ctx, run->source.bytes.data(), run->source.bytes.size());
+  duk_push_string(ctx, run->fileName);
+  duk_compile(ctx, run->flags);
+  duk_call(ctx, 0);
+  return 1;
 }
 
 // The string at `index` in the active code page. Read character by character
@@ -166,8 +216,7 @@ duk_ret_t GetMember(duk_context* ctx) {
   MemberCall call = CurrentMember(ctx);
   std::string value;
   if (call.object == nullptr || !call.object->Get(call.name, value)) return DUK_RET_TYPE_ERROR;
-  PushText(ctx, value);
-  return 1;
+  return PushText(ctx, value) ? 1 : DUK_RET_RANGE_ERROR;
 }
 
 duk_ret_t SetMember(duk_context* ctx) {
@@ -186,8 +235,7 @@ duk_ret_t CallMember(duk_context* ctx) {
   if (call.object == nullptr || !call.object->Call(call.name, args, result)) {
     return DUK_RET_TYPE_ERROR;
   }
-  PushText(ctx, result);
-  return 1;
+  return PushText(ctx, result) ? 1 : DUK_RET_RANGE_ERROR;
 }
 
 // What the protected builder of a host object needs, converted beforehand so
@@ -342,11 +390,9 @@ bool ScriptHost::RunEvaluator(const std::string& argument, std::string& result) 
   bool loaded = false;
   for (const std::string& name : procedures_) loaded = loaded || name == kEvaluatorName;
   if (!loaded) return false;
-  duk_context* ctx = Ctx(context_);
   sources_[kEvalFileName] = argument;
-  duk_get_global_string(ctx, kEvaluatorName);
-  PushText(ctx, argument);
-  return CallProtected(1, result);
+  NamedCall call{kEvaluatorName, Utf8Text(argument)};
+  return CallProtected(CallByName, &call, result);
 }
 
 bool ScriptHost::EvalExpression(const std::string& expression, std::string& result) {
@@ -368,26 +414,18 @@ const std::string& ScriptHost::ErrorText() {
 // result) and runs it.
 bool ScriptHost::RunCompiled(const std::string& source, const std::string& fileName, bool eval,
                              std::string& result) {
-  duk_context* ctx = Ctx(context_);
   sources_[fileName] = source;
-  PushText(ctx, source);
-  duk_push_string(ctx, fileName.c_str());
-  StartClock();
-  if (duk_pcompile(ctx, eval ? DUK_COMPILE_EVAL : 0) != 0) {
-    RecordError();
-    duk_pop(ctx);
-    StopClock();
-    return false;
-  }
-  return CallProtected(0, result);
+  CompiledRun run{Utf8Text(source), fileName.c_str(), eval ? DUK_COMPILE_EVAL : 0u};
+  return CallProtected(CompileAndRun, &run, result);
 }
 
-// Calls the function below `args` arguments on the stack under the time
-// budget and turns its value into text. Leaves the stack as it found it.
-bool ScriptHost::CallProtected(int args, std::string& result) {
+// Runs `body` protected and under the time budget and turns the value it
+// leaves into text. Leaves the stack as it found it.
+bool ScriptHost::CallProtected(EngineBody body, void* data, std::string& result) {
+  static_assert(std::is_same_v<EngineBody, duk_safe_call_function>);
   duk_context* ctx = Ctx(context_);
   StartClock();
-  bool ok = duk_pcall(ctx, args) == DUK_EXEC_SUCCESS;
+  bool ok = duk_safe_call(ctx, body, data, 0, 1) == DUK_EXEC_SUCCESS;
   if (ok && duk_is_null_or_undefined(ctx, -1)) {
     result.clear();
   } else if (ok) {

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+struct duk_hthread;  // the engine's context
+
 namespace qp {
 
 // A native object that scripts see under a global name. Members are named
@@ -100,7 +102,9 @@ class ScriptHost {
     int32_t line = 0;
   };
 
-  bool CallProtected(int args, std::string& result);
+  // A C function the engine runs protected: (context, data) -> values left.
+  using EngineBody = int (*)(duk_hthread*, void*);
+  bool CallProtected(EngineBody body, void* data, std::string& result);
   bool RunCompiled(const std::string& source, const std::string& fileName, bool eval,
                    std::string& result);
   void RefreshProcedures();

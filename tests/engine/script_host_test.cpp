@@ -193,7 +193,11 @@ TEST(ScriptHostMemory, AllocationsPastTheLimitFailTheEvaluationOnly) {
             "Error: Error: alloc failed, var all = []; for (;;) all.push('x'.repeat(100000) + "
             "all.length); in line 1");
   EXPECT_LE(host.memoryInUse(), size_t{8} << 20);
-  // The garbage of the failed evaluation is collected; the host goes on.
+  // A text too large for the engine fails the call instead of the program.
+  EXPECT_FALSE(host.RunEvaluator(std::string(size_t{9} << 20, '1'), result));
+  EXPECT_FALSE(host.EvalExpression(std::string(size_t{9} << 20, '1'), result));
+  EXPECT_EQ(result, "kept");
+  // The garbage of the failed evaluations is collected; the host goes on.
   EXPECT_TRUE(host.RunEvaluator("new Array(1000).join('y').length", result));
   EXPECT_EQ(result, "999");
   host.Destroy();
