@@ -261,7 +261,29 @@ class Emitter {
 
   void MarkUnitLoops() {
     out_.unitLoopItem.assign(out_.instructions.size(), -1);
-    for (auto [loop, item] : unitLoops_) out_.unitLoopItem[loop] = item;
+    out_.unitLoopNext.assign(out_.instructions.size(), -1);
+    for (auto [loop, item] : unitLoops_) {
+      out_.unitLoopItem[loop] = item;
+      if (out_.instructions[loop].opcode == kOpPushSlot)
+        out_.unitLoopNext[loop] = LiteralAt(out_.instructions[loop + 6].operand);
+    }
+  }
+
+  // The unit that the instruction at `at` must match next, when the way there
+  // only passes group bounds, empty contents and jumps; else -1.
+  int32_t LiteralAt(int32_t at) const {
+    const auto& code = out_.instructions;
+    for (int steps = 0; steps < 16 && at < Size(); ++steps) {
+      switch (code[at].opcode) {
+        case kOpGroupStart:
+        case kOpGroupEnd:
+        case kOpNop: ++at; break;
+        case kOpJump: at = code[at].operand; break;
+        case kOpSymbol: return code[at].operand != 0 ? code[at].operand : -1;
+        default: return -1;
+      }
+    }
+    return -1;
   }
 
   int32_t Append(int32_t opcode, int32_t operand = 0) {

@@ -57,6 +57,10 @@ struct RegexProgram {
   // unit (a literal, "." or a class), the index of that item, else -1. The
   // matcher runs such loops with one stack frame instead of one per unit.
   std::vector<int32_t> unitLoopItem;
+  // For a greedy single-unit loop: the unit that must follow it (the loop
+  // exit leads straight to a literal), else -1. Lengths after which that
+  // unit does not follow are skipped when the loop gives units back.
+  std::vector<int32_t> unitLoopNext;
 };
 
 // Compiles `pattern` (already lower-cased; it ends at its first NUL unit).

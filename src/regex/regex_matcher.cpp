@@ -95,6 +95,14 @@ bool UnitMatches(const RegexInstruction* code, int32_t item, char16_t c) {
   return false;
 }
 
+// The longest length up to `count` after which the unit `next` follows the
+// loop's run at `start` (every length when next is -1); -1 when none does.
+int32_t Followed(const char16_t* text, int32_t n, int32_t start, int32_t count, int32_t next) {
+  if (next < 0) return count;
+  while (count >= 0 && (start + count >= n || text[start + count] != next)) --count;
+  return count;
+}
+
 bool SameText(const char16_t* a, const char16_t* b, int32_t length) {
   for (int32_t k = 0; k < length; ++k)
     if (a[k] != b[k]) return false;
@@ -116,6 +124,7 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
   ResetRegisters(program, state);
   const RegexInstruction* code = program.instructions.data();
   const int32_t* loopItem = program.unitLoopItem.data();
+  const int32_t* loopNext = program.unitLoopNext.data();
   const char16_t* text = subject.data();
   const int32_t n = static_cast<int32_t>(subject.size());
   int32_t* stack = state.stack.data();
@@ -203,6 +212,8 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
           const int32_t item = loopItem[ip];
           int32_t count = 0;
           while (r + count < n && UnitMatches(code, item, text[r + count])) ++count;
+          count = Followed(text, n, r, count, loopNext[ip]);
+          if (count < 0) break;
           if (count > 0) {
             QP_STACK_ROOM(3);
             stack[++depth] = r;
@@ -286,7 +297,11 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
       const int32_t loop = ~ip;
       if (code[loop].opcode == kOpPushSlot) {
         // A greedy single-unit loop's frame: leave it one unit shorter.
-        const int32_t count = stack[depth] - 1;
+        const int32_t count = Followed(text, n, stack[depth - 1], stack[depth] - 1, loopNext[loop]);
+        if (count < 0) {
+          depth -= 2;
+          continue;
+        }
         r = stack[depth - 1] + count;
         if (count == 0) {
           depth -= 2;

@@ -166,6 +166,10 @@ TEST(RegexMatch, SingleUnitLoopsAgreeOnEveryShortText) {
       {"{a*}{[ab]*?}b", "{(a)*}{([ab])*?}b"},
       {"{.+?}{b+}", "{(.)+?}{(b)+}"},
       {"{[^b]*}{.*?}\\0", "{([^b])*}{(.)*?}\\0"},
+      // Loops followed by a literal, directly or past group ends.
+      {"{[ab]*}b", "{([ab])*}b"},
+      {"{{a+}}ca", "{{(a)+}}ca"},
+      {"{.*}c|{b}", "{(.)*}c|{b}"},
   };
   std::vector<std::string> texts{""};
   for (size_t i = 0; i < texts.size() && texts.size() < 4000; ++i)
