@@ -56,6 +56,9 @@ start_pg() {
 case "$cmd" in
   start)
     stop
+    # A server that the package's installation may have started would hold
+    # port 3306; the tests use their own throwaway instance.
+    service mariadb stop >/dev/null 2>&1 || true
     mkdir -p "$base"
     start_mysql
     start_pg
