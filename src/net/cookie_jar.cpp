@@ -1,5 +1,7 @@
 #include "net/cookie_jar.h"
 
+#include <iterator>
+
 #include "net/atomic_file.h"
 #include "net/cookie_store.h"
 #include "support/text.h"
@@ -41,9 +43,79 @@ void AddSubValue(std::string& header, const std::string& name, const std::string
   }
 }
 
+std::string LowerAscii(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+// The header value built from `cookies`, sub-values packed under their cookie.
+template <class Cookies, class Wanted>
+std::string BuildHeader(const Cookies& cookies, Wanted wanted) {
+  std::string header;
+  for (const auto& cookie : cookies) {
+    if (!wanted(cookie)) continue;
+    if (cookie.name.find('=') != std::string::npos) {
+      AddSubValue(header, cookie.name, cookie.value);
+    } else {
+      AppendEntry(header, cookie.name, cookie.value);
+    }
+  }
+  ReplaceAll(header, kPlaceholder, "=");
+  return header;
+}
+
+bool DomainMatches(std::string_view host, std::string_view domain) {
+  if (domain.empty()) return false;
+  if (host == domain) return true;
+  return host.size() > domain.size() && host.substr(host.size() - domain.size()) == domain &&
+         host[host.size() - domain.size() - 1] == '.';
+}
+
 }  // namespace
 
 void CookieJar::ParseCookieText(std::string_view text) {
+  std::vector<std::string> stored;
+  ParsePairs(text, stored);
+  for (const std::string& name : stored) scopes.erase(name);
+}
+
+void CookieJar::SetByScript(const std::string& name, const std::string& value) {
+  entries[name] = value;
+  scopes.erase(name);
+}
+
+// The flags without "=" (Secure, HttpOnly) are taken out before the pairs are
+// read, so that a flag in the middle ("a=1; Secure; path=/") is not read as
+// part of the next pair's name.
+void CookieJar::ParseSetCookie(std::string_view text, std::string_view host) {
+  CookieScope scope;
+  scope.host = LowerAscii(host);
+  std::string pairs;
+  for (const std::string& piece : SplitAll(text, ";")) {
+    std::string_view segment = Trim(piece);
+    size_t eq = segment.find('=');
+    std::string key = LowerAscii(Trim(segment.substr(0, eq)));
+    if (eq == std::string_view::npos) {
+      if (key == "secure") scope.secure = true;
+      continue;
+    }
+    if (key == "domain") {
+      std::string_view domain = Trim(segment.substr(eq + 1));
+      while (!domain.empty() && domain.front() == '.') domain.remove_prefix(1);
+      scope.domain = LowerAscii(domain);
+    }
+    if (!pairs.empty()) pairs += "; ";
+    pairs += segment;
+  }
+  std::vector<std::string> stored;
+  ParsePairs(pairs, stored);
+  for (const std::string& name : stored) scopes[name] = scope;
+}
+
+void CookieJar::ParsePairs(std::string_view text, std::vector<std::string>& stored) {
   std::string prefix;
   size_t position = 0;
   while (position < text.size()) {
@@ -61,14 +133,18 @@ void CookieJar::ParseCookieText(std::string_view text) {
       position = eq + 1;
       continue;
     }
-    if (!IsAttributeName(name)) entries[prefix + std::string(name)] = std::string(value);
+    if (!IsAttributeName(name)) {
+      std::string key = prefix + std::string(name);
+      entries[key] = std::string(value);
+      stored.push_back(std::move(key));
+    }
     if (end == text.size()) return;
     if (text[end] == ';') prefix.clear();
     position = end + 1;
   }
 }
 
-void CookieJar::TakeSetCookies(std::string_view responseHead) {
+void CookieJar::TakeSetCookies(std::string_view responseHead, std::string_view host) {
   // Lines end in CR LF; a bare LF (some servers send one) ends a line too.
   std::vector<std::string> lines = SplitAll(responseHead, "\n");
   bool found = false;
@@ -78,26 +154,40 @@ void CookieJar::TakeSetCookies(std::string_view responseHead) {
     if (line.size() < 12 || AsciiUpper(std::string_view(line).substr(0, 10)) != "SET-COOKIE") {
       continue;
     }
-    ParseCookieText(std::string_view(line).substr(12));
+    ParseSetCookie(std::string_view(line).substr(12), host);
     found = true;
   }
   if (found) RebuildHeader();
 }
 
 void CookieJar::RebuildHeader() {
-  header.clear();
-  for (const auto& [name, value] : entries) {
-    if (name.find('=') != std::string::npos) {
-      AddSubValue(header, name, value);
-    } else {
-      AppendEntry(header, name, value);
-    }
+  sent_.clear();
+  anyScoped_ = false;
+  for (auto scope = scopes.begin(); scope != scopes.end();) {
+    scope = entries.count(scope->first) ? std::next(scope) : scopes.erase(scope);
   }
-  ReplaceAll(header, kPlaceholder, "=");
+  for (const auto& [name, value] : entries) {
+    auto scope = scopes.find(name);
+    bool scoped = scope != scopes.end();
+    sent_.push_back({name, value, scoped, scoped ? scope->second : CookieScope()});
+    anyScoped_ = anyScoped_ || scoped;
+  }
+  header = BuildHeader(sent_, [](const SentCookie&) { return true; });
+}
+
+std::string CookieJar::HeaderFor(std::string_view host, bool overHttps) const {
+  if (!anyScoped_) return header;
+  std::string lowerHost = LowerAscii(host);
+  return BuildHeader(sent_, [&](const SentCookie& cookie) {
+    if (!cookie.scoped) return true;
+    if (cookie.scope.secure && !overHttps) return false;
+    return lowerHost == cookie.scope.host || DomainMatches(lowerHost, cookie.scope.domain);
+  });
 }
 
 void CookieJar::Clear() {
   entries.clear();
+  scopes.clear();
   RebuildHeader();
 }
 
@@ -110,6 +200,7 @@ bool CookieJar::Save(const std::string& path) const {
 
 bool CookieJar::Resume(const std::string& path) {
   entries.clear();
+  scopes.clear();
   std::string content;
   if (!ReadWholeFile(path, content)) return false;
   bool any = false;

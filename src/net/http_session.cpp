@@ -17,7 +17,9 @@
 #include <chrono>
 #include <cstdio>
 
+#include "net/body_decoding.h"
 #include "net/socket_bio.h"
+#include "net/tls_context.h"
 #include "net/url_parts.h"
 #include "support/settings.h"
 #include "support/text.h"
@@ -86,7 +88,10 @@ struct BodyPieces {
 
 HttpSession::HttpSession() : input_(new char[kInputBlock]) {}
 
-HttpSession::~HttpSession() { ReleaseConnection(); }
+HttpSession::~HttpSession() {
+  ReleaseConnection();
+  for (auto& [key, tlsSession] : tlsSessions_) SSL_SESSION_free(tlsSession);
+}
 
 bool HttpSession::Request(const std::string& requestUrl, bool isPost) {
   url = requestUrl;
@@ -190,15 +195,12 @@ bool HttpSession::Connect() {
 
 // The handshake with SNI and, unless "tlsverify" is 0 in Config.ini, a check
 // of the certificate chain against the system store and of the host name.
+// The context is the process's shared one; a session kept from the last
+// connection to the same host is offered for resumption.
 bool HttpSession::StartTls() {
-  OPENSSL_init_ssl(OPENSSL_INIT_LOAD_SSL_STRINGS | OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);
-  tlsContext_ = SSL_CTX_new(TLS_client_method());
-  if (!tlsContext_) return false;
   bool verify = TlsVerificationWanted();
-  if (verify) {
-    SSL_CTX_set_default_verify_paths(tlsContext_);  // honours SSL_CERT_FILE
-    SSL_CTX_set_verify(tlsContext_, SSL_VERIFY_PEER, nullptr);
-  }
+  tlsContext_ = SharedClientContext(verify);
+  if (!tlsContext_) return false;
   tlsConnection_ = SSL_new(tlsContext_);
   if (!tlsConnection_) return false;
   BIO* bio = NewSocketBio(socket_);
@@ -206,6 +208,8 @@ bool HttpSession::StartTls() {
   SSL_set_bio(tlsConnection_, bio, bio);
   if (!IsIpLiteral(host)) SSL_set_tlsext_host_name(tlsConnection_, host.c_str());
   if (verify) SSL_set1_host(tlsConnection_, host.c_str());
+  auto kept = tlsSessions_.find(TlsSessionKey());
+  if (kept != tlsSessions_.end()) SSL_set_session(tlsConnection_, kept->second);
   ERR_clear_error();
   if (SSL_connect(tlsConnection_) != 1) {
     long result = SSL_get_verify_result(tlsConnection_);
@@ -214,6 +218,10 @@ bool HttpSession::StartTls() {
                    X509_verify_cert_error_string(result));
     }
     ERR_print_errors_fp(stderr);
+    if (kept != tlsSessions_.end()) {  // never offer a session that failed again
+      SSL_SESSION_free(kept->second);
+      tlsSessions_.erase(kept);
+    }
     return false;
   }
   X509* certificate = SSL_get1_peer_certificate(tlsConnection_);
@@ -227,9 +235,31 @@ bool HttpSession::StartTls() {
   return named;
 }
 
+// Sessions belong to one context (one verification setting and trust store),
+// one host and one way of reaching it.
+std::string HttpSession::TlsSessionKey() const {
+  char context[32];
+  std::snprintf(context, sizeof context, "%p", static_cast<void*>(tlsContext_));
+  return std::string(context) + " " + host + ":" + ToDecimal(port) + " " + proxyHost + ":" +
+         ToDecimal(proxyPort);
+}
+
+// After the exchange, when TLS 1.3 tickets have arrived with the response.
+void HttpSession::KeepTlsSession() {
+  if (!tlsConnection_) return;
+  SSL_SESSION* session = SSL_get1_session(tlsConnection_);
+  if (!session) return;
+  if (!SSL_SESSION_is_resumable(session)) {
+    SSL_SESSION_free(session);
+    return;
+  }
+  SSL_SESSION*& slot = tlsSessions_[TlsSessionKey()];
+  if (slot) SSL_SESSION_free(slot);
+  slot = session;
+}
+
 void HttpSession::ReleaseConnection() {
   if (tlsConnection_) SSL_free(tlsConnection_);  // also frees the BIO
-  if (tlsContext_) SSL_CTX_free(tlsContext_);
   tlsConnection_ = nullptr;
   tlsContext_ = nullptr;
   if (socket_ >= 0) close(socket_);
@@ -237,7 +267,10 @@ void HttpSession::ReleaseConnection() {
 }
 
 void HttpSession::Close() {
-  if (secure && tlsConnection_) SSL_shutdown(tlsConnection_);  // no wait for the peer's
+  if (secure && tlsConnection_) {
+    KeepTlsSession();
+    SSL_shutdown(tlsConnection_);  // no wait for the peer's
+  }
   ReleaseConnection();
 }
 
@@ -307,15 +340,19 @@ int HttpSession::NextByte() {
 void HttpSession::SendRequest(bool isPost) {
   SendText(isPost ? "POST " : "GET ");
   if (path.empty()) path = "/";
-  SendText(path);
+  SendText(EncodeRequestTarget(path));
   SendText(" HTTP/1.0\r\n");
   SendText("Accept: */*\r\n");
-  if (!referer.empty()) SendText("Referer: " + referer + "\r\n");
+  // An HTTPS address is not told to a plain-HTTP server.
+  if (!referer.empty() && (secure || !IsHttpsUrl(referer))) {
+    SendText("Referer: " + referer + "\r\n");
+  }
   referer = url;  // every request names the previous one as its referer
   SendText("Accept-Language: " + language + "\r\n");
   if (!encoding.empty()) SendText("Accept-Encoding: " + encoding + "\r\n");
   SendText("User-Agent: " + userAgent + "\r\n");
-  if (!cookies.header.empty()) SendText("Cookie: " + cookies.header + "\r\n");
+  std::string cookieLine = cookies.HeaderFor(host, secure);
+  if (!cookieLine.empty()) SendText("Cookie: " + cookieLine + "\r\n");
   if (!boundary.empty()) {
     SendMultipartBody();
   } else if (isPost) {
@@ -335,10 +372,14 @@ void HttpSession::SendConnectionAndHost() {
   }
 }
 
-// An empty form writes nothing here, so such a POST has neither a length nor
-// a Host line.
+// An empty form still says its length (0) and the Host, so that the POST
+// reaches the right virtual host.
 void HttpSession::SendUrlEncodedBody(const std::string& body) {
-  if (body.empty()) return;
+  if (body.empty()) {
+    SendText("Content-Length: 0\r\n");
+    SendConnectionAndHost();
+    return;
+  }
   SendText("Content-Length: " + ToDecimal(static_cast<int64_t>(body.size())) + "\r\n");
   SendConnectionAndHost();
   SendText("Content-Type: application/x-www-form-urlencoded\r\n");
@@ -365,17 +406,58 @@ void HttpSession::ReadResponse() {
     }
   }
   std::string().swap(responseBody);
+  BodyCodings codings = CodingsOf(responseHead);
+  bool decoded = codings.chunked || codings.content != BodyCodings::Content::kNone;
   if (!saveToFile.empty()) {
     int fd = open(saveToFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      ReadBodyTo(fd);
+      if (decoded) {
+        ReadDecodedBody(fd);
+      } else {
+        ReadBodyTo(fd);
+      }
       close(fd);
     }
+  } else if (decoded) {
+    ReadDecodedBody(-1);
   } else {
     ReadBodyToMemory();
   }
   Close();
-  cookies.TakeSetCookies(responseHead);
+  cookies.TakeSetCookies(responseHead, host);
+}
+
+namespace {
+
+bool WriteAll(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, data, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+// A chunked or compressed body, decoded block by block into memory or, with
+// `fd`, into the file. Reading stops where the decoding ends (the last chunk,
+// the end of the compressed stream, or malformed bytes).
+void HttpSession::ReadDecodedBody(int fd) {
+  BodyDecoder decoder(CodingsOf(responseHead));
+  std::string block;
+  std::string& out = fd >= 0 ? block : responseBody;
+  while (FillInput()) {
+    std::string_view in(input_.get() + inputStart_, inputEnd_ - inputStart_);
+    inputStart_ = inputEnd_;
+    block.clear();
+    bool more = decoder.Feed(in, out);
+    if (fd >= 0 && !WriteAll(fd, block.data(), block.size())) break;
+    if (!more) break;
+  }
+  inputEnded_ = true;
 }
 
 void HttpSession::ReadBodyTo(int fd) {
@@ -383,13 +465,7 @@ void HttpSession::ReadBodyTo(int fd) {
     const char* data = input_.get() + inputStart_;
     size_t length = inputEnd_ - inputStart_;
     inputStart_ = inputEnd_;
-    while (length > 0) {
-      ssize_t n = write(fd, data, length);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;  // a full disk loses the rest, as a failed read would
-      data += n;
-      length -= static_cast<size_t>(n);
-    }
+    WriteAll(fd, data, length);  // a full disk loses the rest, as a failed read would
   }
 }
 

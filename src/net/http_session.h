@@ -5,12 +5,14 @@
 // last request produced (response head and body).
 //
 // One request is one connection: HTTP/1.0, "Connection: close", read until
-// the server closes. There is no keep-alive, no redirect following, no status
-// handling and no decoding of chunked or compressed bodies: scripts see the
-// bytes the server sent.
+// the server closes. There is no keep-alive, no redirect following and no
+// status handling. A chunked body is de-chunked and a gzip or deflate body
+// inflated before it reaches the script or the save-to file; the head stays
+// as received.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -20,6 +22,7 @@
 
 typedef struct ssl_ctx_st SSL_CTX;
 typedef struct ssl_st SSL;
+typedef struct ssl_session_st SSL_SESSION;
 
 namespace qp {
 
@@ -113,6 +116,9 @@ class HttpSession {
   int NextByte();
   void ReadBodyTo(int fd);
   void ReadBodyToMemory();
+  void ReadDecodedBody(int fd);
+  void KeepTlsSession();
+  std::string TlsSessionKey() const;
   void Close();
   void SendConnectionAndHost();
   void SendUrlEncodedBody(const std::string& body);
@@ -120,8 +126,11 @@ class HttpSession {
   void ReleaseConnection();
 
   int socket_ = -1;
-  SSL_CTX* tlsContext_ = nullptr;
+  SSL_CTX* tlsContext_ = nullptr;  // shared by the process, not owned
   SSL* tlsConnection_ = nullptr;
+  // The last TLS session of each host, offered again on the next connection
+  // to it so that the server may resume it instead of a full handshake.
+  std::map<std::string, SSL_SESSION*> tlsSessions_;
   // Writes are gathered and sent in large pieces (the bytes on the wire are
   // the same); reads go through a block buffer so that the head, read byte
   // by byte, costs no system call per byte.

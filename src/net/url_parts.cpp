@@ -45,4 +45,26 @@ bool SplitUrl(std::string_view url, UrlParts& parts) {
   return true;
 }
 
+std::string EncodeRequestTarget(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string target;
+  target.reserve(path.size());
+  for (char c : path) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte > 0x20 && byte < 0x7F) {
+      target += c;
+    } else {
+      target += '%';
+      target += kHex[byte >> 4];
+      target += kHex[byte & 0x0F];
+    }
+  }
+  return target;
+}
+
+bool IsHttpsUrl(std::string_view url) {
+  size_t colon = url.find(':');
+  return colon != std::string_view::npos && AsciiUpper(url.substr(0, colon)) == "HTTPS";
+}
+
 }  // namespace qp

@@ -27,4 +27,14 @@ struct UrlParts {
 // without ":" is plain HTTP. A port that is not a number gives 0.
 bool SplitUrl(std::string_view url, UrlParts& parts);
 
+// The path as it goes into the request line: bytes that cannot stand there
+// (space, control bytes, DEL, and bytes 0x80 and above, such as GBK or UTF-8
+// characters) become "%XX" of their byte value, so the server decodes
+// exactly the bytes the script wrote. Everything else, "%" escapes already
+// written included, is left as it is.
+std::string EncodeRequestTarget(std::string_view path);
+
+// Whether a URL names the HTTPS scheme (in any case).
+bool IsHttpsUrl(std::string_view url);
+
 }  // namespace qp

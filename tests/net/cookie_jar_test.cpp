@@ -67,7 +67,7 @@ TEST(CookieJar, RebuildPacksSubValuesUnderTheirCookie) {
 TEST(CookieJar, SetCookieLinesBottomUpSoTheUpperLineWins) {
   CookieJar jar;
   jar.header = "stale";
-  jar.TakeSetCookies("HTTP/1.0 200 OK\r\nSet-Cookie: a=top\r\nX: y\r\nset-cookie: a=bottom; b=2\r\n\r\n");
+  jar.TakeSetCookies("HTTP/1.0 200 OK\r\nSet-Cookie: a=top\r\nX: y\r\nset-cookie: a=bottom; b=2\r\n\r\n", "example.com");
   EXPECT_EQ(jar.entries, (Entries{{"a", "top"}, {"b", "2"}}));
   EXPECT_EQ(jar.header, "a=top;b=2");
 }
@@ -76,14 +76,14 @@ TEST(CookieJar, HeadWithoutCookieLinesLeavesTheHeaderAsItWas) {
   CookieJar jar;
   jar.entries = {{"a", "1"}};
   jar.header = "old=1";
-  jar.TakeSetCookies("HTTP/1.0 200 OK\r\nSet-Cookie:\r\nSet-Cooki: a=2\r\n\r\n");
+  jar.TakeSetCookies("HTTP/1.0 200 OK\r\nSet-Cookie:\r\nSet-Cooki: a=2\r\n\r\n", "example.com");
   EXPECT_EQ(jar.header, "old=1");
   // The bare header name with its blank is a cookie line without a cookie:
   // nothing is stored, but the header is rebuilt.
-  jar.TakeSetCookies("HTTP/1.0 200 OK\r\nSet-Cookie: \r\n\r\n");
+  jar.TakeSetCookies("HTTP/1.0 200 OK\r\nSet-Cookie: \r\n\r\n", "example.com");
   EXPECT_EQ(jar.entries, (Entries{{"a", "1"}}));
   EXPECT_EQ(jar.header, "a=1");
-  jar.TakeSetCookies("HTTP/1.0 200 OK\nSet-Cookie: b=2\n\n");  // bare line feeds
+  jar.TakeSetCookies("HTTP/1.0 200 OK\nSet-Cookie: b=2\n\n", "example.com");  // bare line feeds
   EXPECT_EQ(jar.header, "a=1;b=2");
 }
 

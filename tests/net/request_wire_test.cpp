@@ -69,12 +69,13 @@ TEST(RequestWire, PostCarriesLengthHostTypeBodyAndTwoLineEnds) {
   EXPECT_EQ(session.postData, "a=1");  // sending leaves the form alone
 }
 
-TEST(RequestWire, PostWithEmptyFormHasNoHostLine) {
+TEST(RequestWire, PostWithEmptyFormStillSendsLengthAndHost) {
   LoopbackServer server(kPage);
   HttpSession session;
   ASSERT_TRUE(session.Request(server.Url("/"), true));
   EXPECT_EQ(server.Request(0), "POST / HTTP/1.0\r\nAccept: */*\r\nAccept-Language: zh-cn\r\n" +
-                                   kAgentLine + "\r\n");
+                                   kAgentLine + "Content-Length: 0\r\nConnection: close\r\n" +
+                                   HostLine(server) + "\r\n");
 }
 
 TEST(RequestWire, OptionalHeadersAppearInTheirPlaces) {
@@ -128,8 +129,8 @@ TEST(RequestWire, ResponsesAreTakenAsTheyCome) {
        "HTTP/1.0 302 Found\r\nLocation: /x\r\n\r\n", "moved"},
       {"bare LF head", "\n\nbody\n\nmore", "\n\n", "body\n\nmore"},
       {"LF head lines", "HTTP/1.0 200 OK\nA: b\n\nx", "HTTP/1.0 200 OK\nA: b\n\n", "x"},
-      {"chunked stays raw", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
-       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", "3\r\nabc\r\n0\r\n\r\n"},
+      {"chunked is de-chunked, the head stays", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", "abc"},
       {"no blank line", "HTTP/1.0 200 OK\r\nA: b\r\n", "HTTP/1.0 200 OK\r\nA: b\r\n", ""},
       {"nothing", "", "", ""},
       {"binary body", std::string("HTTP/1.0 200 OK\r\n\r\n\0\xff\r\n", 23),

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "net/http_session.h"
 #include "net/loopback_server.h"
@@ -42,6 +43,7 @@ class TlsTest : public ::testing::Test {
     ASSERT_NE(context, nullptr);
     SSL_CTX_set_tlsext_servername_callback(context, RecordServerName);
     SSL_CTX_set_tlsext_servername_arg(context, &serverName_);
+    serverContext_ = context;
     server_ = std::make_unique<LoopbackServer>(
         [](const std::string&) { return std::vector<ReplyPart>{{kPage, 0}}; }, context);
   }
@@ -61,6 +63,7 @@ class TlsTest : public ::testing::Test {
   testing::TempDir home_;
   std::unique_ptr<LoopbackServer> server_;
   std::string serverName_;
+  SSL_CTX* serverContext_ = nullptr;  // owned by server_
   bool hadCertFile_ = false;
   std::string savedCertFile_;
   HttpSession session_;
@@ -146,6 +149,78 @@ TEST_F(TlsTest, PlainServerBehindHttpsUrlFails) {
   ::testing::internal::CaptureStderr();
   EXPECT_FALSE(session_.Request("https://localhost:" + std::to_string(plain.port()) + "/", false));
   ::testing::internal::GetCapturedStderr();
+}
+
+TEST_F(TlsTest, RepeatConnectionsResumeTheSession) {
+  TrustTestCa();
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(session_.Request(Url("localhost"), false));
+    EXPECT_EQ(session_.ResponseBody(), "secret page");
+  }
+  EXPECT_EQ(SSL_CTX_sess_accept_good(serverContext_), 3);
+  EXPECT_EQ(SSL_CTX_sess_hits(serverContext_), 2) << "the second and third resumed the first";
+  HttpSession other;  // another script starts with a full handshake
+  ASSERT_TRUE(other.Request(Url("localhost"), false));
+  EXPECT_EQ(SSL_CTX_sess_hits(serverContext_), 2);
+}
+
+TEST_F(TlsTest, ResumedSessionsAreNotOfferedToAnotherHost) {
+  TrustTestCa();
+  ASSERT_TRUE(session_.Request(Url("localhost"), false));
+  ASSERT_TRUE(session_.Request(Url("127.0.0.1"), false));
+  EXPECT_EQ(SSL_CTX_sess_hits(serverContext_), 0);
+}
+
+TEST_F(TlsTest, NoRefererFromAnHttpsPageToPlainHttp) {
+  TrustTestCa();
+  LoopbackServer plain("HTTP/1.0 200 OK\r\n\r\nplain");
+  ASSERT_TRUE(session_.Request(Url("localhost"), false));
+  ASSERT_TRUE(session_.Request(plain.Url("/next"), false));
+  ASSERT_TRUE(session_.Request(plain.Url("/after"), false));
+  EXPECT_EQ(plain.Request(0).find("Referer:"), std::string::npos) << plain.Request(0);
+  EXPECT_NE(plain.Request(1).find("\r\nReferer: " + plain.Url("/next") + "\r\n"),
+            std::string::npos);
+  ASSERT_TRUE(session_.Request(Url("localhost"), false));  // HTTP to HTTPS keeps it
+  EXPECT_NE(server_->Request(1).find("\r\nReferer: " + plain.Url("/after") + "\r\n"),
+            std::string::npos);
+}
+
+TEST_F(TlsTest, SecureCookieGoesOverHttpsOnly) {
+  TrustTestCa();
+  SSL_CTX* context = testing::ServerContext(*certs_);
+  ASSERT_NE(context, nullptr);
+  LoopbackServer setter(
+      [](const std::string&) {
+        return std::vector<ReplyPart>{{"HTTP/1.0 200 OK\r\nSet-Cookie: s=1; Secure\r\n\r\n", 0}};
+      },
+      context);
+  LoopbackServer plain("HTTP/1.0 200 OK\r\n\r\nplain");
+  ASSERT_TRUE(session_.Request("https://localhost:" + std::to_string(setter.port()) + "/", false));
+  ASSERT_TRUE(session_.Request("http://localhost:" + std::to_string(plain.port()) + "/", false));
+  ASSERT_TRUE(session_.Request(Url("localhost"), false));
+  EXPECT_EQ(plain.Request(0).find("Cookie:"), std::string::npos) << plain.Request(0);
+  EXPECT_NE(server_->Request(0).find("\r\nCookie: s=1\r\n"), std::string::npos);
+}
+
+// Every script thread uses the one shared context at the same time.
+TEST_F(TlsTest, ManyScriptsShareTheContext) {
+  TrustTestCa();
+  constexpr int kThreads = 4;
+  constexpr int kEach = 4;
+  std::atomic<int> good{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      HttpSession session;
+      for (int i = 0; i < kEach; ++i) {
+        if (session.Request(Url("localhost"), false) && session.ResponseBody() == "secret page") {
+          ++good;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(good.load(), kThreads * kEach);
 }
 
 }  // namespace

@@ -24,20 +24,15 @@ uint32_t Milliseconds(std::string_view text) {
 }
 
 // get and post: the outcome, head and body become "status", "http_head" and
-// "http_body"; a UTF-8 page is converted to the active code page. The form
-// and the save-to file apply to one request only.
+// "http_body"; a page that declares its charset is converted into the active
+// code page. The form and the save-to file apply to one request only.
 void RunPageRequest(ScriptRunner& runner, const std::string& url, bool isPost) {
   HttpSession& http = *runner.http;
   bool ok = http.Request(url, isPost);
   runner.variables.Set("status", ok ? "1" : "0");
   runner.variables.Set("http_head", http.ResponseHead());
   const std::string& head = runner.variables.Get("http_head");
-  const std::string& body = http.ResponseBody();
-  if (IsUtf8Page(head, body)) {
-    runner.variables.Set("http_body", ConvertCodePage(body, kCodePageUtf8, kCodePageActive));
-  } else {
-    runner.variables.Set("http_body", body);
-  }
+  runner.variables.Set("http_body", PageTextInCodePage(head, http.ResponseBody()));
   if (isPost) http.postData.clear();
   http.SetSaveTo(std::string());
 }
@@ -85,7 +80,7 @@ void RunSetCookie(ScriptRunner& runner, const std::string& operand) {
   SplitResult parts = Split(operand);
   if (!parts.found) return;
   std::string name = Expanded(runner, parts.first);
-  runner.http->cookies.entries[name] = Expanded(runner, parts.rest);
+  runner.http->cookies.SetByScript(name, Expanded(runner, parts.rest));
 }
 
 // getcookies "[#var] name": the variable takes the cookie's value. Reading a
