@@ -116,6 +116,7 @@ class HttpSession {
   int NextByte();
   void ReadBodyTo(int fd);
   void ReadBodyToMemory();
+  bool FillInputDirect(char* space, size_t room, size_t& used);
   void ReadDecodedBody(int fd);
   void KeepTlsSession();
   std::string TlsSessionKey() const;

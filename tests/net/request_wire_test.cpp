@@ -132,6 +132,14 @@ TEST(RequestWire, ResponsesAreTakenAsTheyCome) {
       {"chunked is de-chunked, the head stays", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n",
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n", "abc"},
       {"no blank line", "HTTP/1.0 200 OK\r\nA: b\r\n", "HTTP/1.0 200 OK\r\nA: b\r\n", ""},
+      {"declared length", "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+       "HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\n", "hello"},
+      {"more than declared is still read", "HTTP/1.0 200 OK\r\ncontent-length: 2\r\n\r\nhello",
+       "HTTP/1.0 200 OK\r\ncontent-length: 2\r\n\r\n", "hello"},
+      {"less than declared", "HTTP/1.0 200 OK\r\nContent-Length: 99999999\r\n\r\nhi",
+       "HTTP/1.0 200 OK\r\nContent-Length: 99999999\r\n\r\n", "hi"},
+      {"length that is no number", "HTTP/1.0 200 OK\r\nContent-Length: -5\r\n\r\nabc",
+       "HTTP/1.0 200 OK\r\nContent-Length: -5\r\n\r\n", "abc"},
       {"nothing", "", "", ""},
       {"binary body", std::string("HTTP/1.0 200 OK\r\n\r\n\0\xff\r\n", 23),
        "HTTP/1.0 200 OK\r\n\r\n", std::string("\0\xff\r\n", 4)},
@@ -146,14 +154,17 @@ TEST(RequestWire, ResponsesAreTakenAsTheyCome) {
   }
 }
 
-TEST(RequestWire, LargeBodyArrivesWhole) {
+TEST(RequestWire, LargeBodyArrivesWholeWithOrWithoutItsLength) {
   std::string body;
   for (int i = 0; body.size() < 3'000'000; ++i) body += std::to_string(i) + ",";
-  LoopbackServer server("HTTP/1.0 200 OK\r\n\r\n" + body);
-  HttpSession session;
-  ASSERT_TRUE(session.Request(server.Url("/"), false));
-  EXPECT_EQ(session.ResponseBody().size(), body.size());
-  EXPECT_TRUE(session.ResponseBody() == body);
+  for (std::string length : {"", "Content-Length: " + std::to_string(body.size()) + "\r\n",
+                             "Content-Length: 1000000\r\n"}) {
+    LoopbackServer server("HTTP/1.0 200 OK\r\n" + length + "\r\n" + body);
+    HttpSession session;
+    ASSERT_TRUE(session.Request(server.Url("/"), false));
+    EXPECT_EQ(session.ResponseBody().size(), body.size()) << length;
+    EXPECT_TRUE(session.ResponseBody() == body) << length;
+  }
 }
 
 TEST(RequestWire, SaveToFileTakesTheBody) {
