@@ -445,6 +445,18 @@ void HttpSession::ReadResponse() {
 
 namespace {
 
+constexpr size_t kSpliceBlock = 1 << 20;
+
+// Reads and drops what the server still sends, up to its close.
+void Drain(int socket) {
+  char sink[16384];
+  for (;;) {
+    ssize_t n = recv(socket, sink, sizeof sink, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+  }
+}
+
 bool WriteAll(int fd, const char* data, size_t length) {
   while (length > 0) {
     ssize_t n = write(fd, data, length);
@@ -454,6 +466,37 @@ bool WriteAll(int fd, const char* data, size_t length) {
     length -= static_cast<size_t>(n);
   }
   return true;
+}
+
+// A plain body moves from the socket to the file inside the kernel (through a
+// pipe), never copied through the program. False, with nothing moved, where
+// the kernel cannot splice these two; the caller then copies.
+bool SpliceToFile(int socket, int fd) {
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
+  fcntl(pipeFds[1], F_SETPIPE_SZ, kSpliceBlock);  // a smaller pipe only means more calls
+  bool moved = false;
+  bool usable = true;
+  for (;;) {
+    ssize_t in = splice(socket, nullptr, pipeFds[1], nullptr, kSpliceBlock, SPLICE_F_MOVE);
+    if (in < 0 && errno == EINTR) continue;
+    if (in < 0 && !moved && (errno == EINVAL || errno == ENOSYS)) usable = false;
+    if (in <= 0) break;
+    moved = true;
+    while (in > 0) {
+      ssize_t out = splice(pipeFds[0], nullptr, fd, nullptr, static_cast<size_t>(in), SPLICE_F_MOVE);
+      if (out < 0 && errno == EINTR) continue;
+      if (out <= 0) break;
+      in -= out;
+    }
+    if (in > 0) {  // the file takes no more (a full disk); the rest is lost
+      Drain(socket);
+      break;
+    }
+  }
+  close(pipeFds[0]);
+  close(pipeFds[1]);
+  return usable;
 }
 
 }  // namespace
@@ -476,13 +519,26 @@ void HttpSession::ReadDecodedBody(int fd) {
   inputEnded_ = true;
 }
 
+// The bytes already buffered, then the rest straight from the connection in
+// large blocks into the file, without passing through the input buffer. A
+// full disk loses the rest, as a failed read would.
 void HttpSession::ReadBodyTo(int fd) {
-  while (FillInput()) {
-    const char* data = input_.get() + inputStart_;
-    size_t length = inputEnd_ - inputStart_;
+  if (inputStart_ < inputEnd_) {
+    WriteAll(fd, input_.get() + inputStart_, inputEnd_ - inputStart_);
     inputStart_ = inputEnd_;
-    WriteAll(fd, data, length);  // a full disk loses the rest, as a failed read would
   }
+  if (!secure && SpliceToFile(socket_, fd)) {
+    inputEnded_ = true;
+    return;
+  }
+  constexpr size_t kFileBlock = 1 << 20;
+  std::unique_ptr<char[]> block(new char[kFileBlock]);
+  while (!inputEnded_) {
+    int32_t n = ReceiveBytes(block.get(), static_cast<int32_t>(kFileBlock));
+    if (n <= 0) break;
+    WriteAll(fd, block.get(), static_cast<size_t>(n));
+  }
+  inputEnded_ = true;
 }
 
 // A body whose length the head declares is read straight into its final

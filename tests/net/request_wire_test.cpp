@@ -157,8 +157,8 @@ TEST(RequestWire, ResponsesAreTakenAsTheyCome) {
 TEST(RequestWire, LargeBodyArrivesWholeWithOrWithoutItsLength) {
   std::string body;
   for (int i = 0; body.size() < 3'000'000; ++i) body += std::to_string(i) + ",";
-  for (std::string length : {"", "Content-Length: " + std::to_string(body.size()) + "\r\n",
-                             "Content-Length: 1000000\r\n"}) {
+  for (std::string length : {std::string(), "Content-Length: " + std::to_string(body.size()) + "\r\n",
+                             std::string("Content-Length: 1000000\r\n")}) {
     LoopbackServer server("HTTP/1.0 200 OK\r\n" + length + "\r\n" + body);
     HttpSession session;
     ASSERT_TRUE(session.Request(server.Url("/"), false));
