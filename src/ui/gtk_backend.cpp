@@ -11,6 +11,11 @@
 #include "ui/gtk_input_dialog.h"
 
 namespace qp {
+namespace {
+
+constexpr int kAlertMinWidth = 280;
+
+}  // namespace
 
 std::string ProgramIconPath() {
   char buffer[4096];
@@ -96,6 +101,8 @@ void GtkBackend::BeginAlert(const std::string& text, std::function<void()> close
   gtk_window_set_title(GTK_WINDOW(dialog), MsgUtf8(MessageId::kAppTitle));
   gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER);
   gtk_window_set_resizable(GTK_WINDOW(dialog), FALSE);
+  // Wide enough that the window manager has room for the title.
+  gtk_widget_set_size_request(dialog, kAlertMinWidth, -1);
   // OK, Enter, Escape and the close box all end in a response.
   g_signal_connect(dialog, "response", G_CALLBACK(OnAlertResponse), this);
   alerts_[dialog] = std::move(closed);

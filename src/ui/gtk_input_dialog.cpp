@@ -77,15 +77,31 @@ void GtkInputDialog::Build(const std::string& questionUtf8) {
   g_signal_connect(window_, "key-press-event", G_CALLBACK(OnKey), this);
 }
 
-// With south-east gravity the window manager keeps the frame's bottom-right
-// corner where the client's would be, so the frame itself ends on the edge.
+// A first guess from the window's own size places it before it is shown;
+// once the window manager has framed it, the frame itself is put on the
+// edge (north-west gravity: a move places the frame's top-left corner).
 void GtkInputDialog::Place(int screenWidth, int screenHeight) {
   if (screenWidth <= 0 || screenHeight <= 0) return;
   GtkRequisition natural;
   gtk_widget_get_preferred_size(window_, nullptr, &natural);
-  gtk_window_set_gravity(GTK_WINDOW(window_), GDK_GRAVITY_SOUTH_EAST);
   DialogOrigin origin = BottomRightOrigin(screenWidth, screenHeight, natural.width, natural.height);
   gtk_window_move(GTK_WINDOW(window_), origin.x, origin.y);
+  g_signal_connect(window_, "map-event", G_CALLBACK(OnMapped), this);
+}
+
+gboolean GtkInputDialog::OnMapped(GtkWidget* widget, GdkEvent*, gpointer self) {
+  auto* dialog = static_cast<GtkInputDialog*>(self);
+  g_signal_handlers_disconnect_by_func(widget, reinterpret_cast<gpointer>(OnMapped), self);
+  GdkWindow* window = gtk_widget_get_window(widget);
+  if (!window) return FALSE;
+  GdkRectangle frame;
+  gdk_window_get_frame_extents(window, &frame);
+  DialogOrigin origin = BottomRightOrigin(dialog->backend_.ScreenWidth(),
+                                          dialog->backend_.ScreenHeight(), frame.width,
+                                          frame.height);
+  if (origin.x != frame.x || origin.y != frame.y)
+    gtk_window_move(GTK_WINDOW(widget), origin.x, origin.y);
+  return FALSE;
 }
 
 void GtkInputDialog::Answer(GtkInputDialog* dialog, const std::string& utf8) {

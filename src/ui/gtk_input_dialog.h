@@ -33,6 +33,7 @@ class GtkInputDialog {
   static void Answer(GtkInputDialog* dialog, const std::string& utf8);
   static void OnSend(GtkWidget* widget, gpointer self);
   static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, gpointer self);
+  static gboolean OnMapped(GtkWidget* widget, GdkEvent* event, gpointer self);
   static gboolean OnKey(GtkWidget* widget, GdkEventKey* event, gpointer self);
 
   GtkBackend& backend_;
