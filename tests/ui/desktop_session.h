@@ -189,12 +189,13 @@ class DesktopSession {
     return path;
   }
 
-  // Share of pixels in `area` of a screenshot that are pure red (0..1).
-  static double RedShare(const std::string& png, const WindowGeometry& area) {
+  // Share of pixels in `area` of a screenshot that have `color` (0..1).
+  static double ColorShare(const std::string& png, const WindowGeometry& area,
+                           const std::string& color) {
     std::string crop = std::to_string(area.width) + "x" + std::to_string(area.height) + "+" +
                        std::to_string(area.x) + "+" + std::to_string(area.y);
     ToolResult r = RunTool({"convert", png, "-crop", crop, "+repage", "-fuzz", "10%", "-fill",
-                            "black", "+opaque", "red", "-fill", "white", "-opaque", "red",
+                            "black", "+opaque", color, "-fill", "white", "-opaque", color,
                             "-colorspace", "gray", "-format", "%[fx:mean]", "info:"},
                            "");
     return r.exitCode == 0 ? std::atof(r.out.c_str()) : -1;

@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "ui/desktop_session.h"
@@ -47,7 +48,7 @@ TEST_F(DesktopTest, AlertClosedByItsOkButtonLetsTheScriptGoOn) {
   home_.WriteScript("a.qvr",
                     "<main>\n"
                     "eval [@writefile<<<[@userpath]/Temp/size.txt<<<[@screenwidth]x[@screenheight]]\n"
-                    "alert 第一行\r\nsecond line\n"
+                    "alert 第一个提示\n"
                     "eval [@writefile<<<[@userpath]/Temp/after.txt<<<went on]\n");
   home_.WriteBoot("a^a.qvr^\r\n");
   auto run = Start();
@@ -127,7 +128,7 @@ TEST_F(DesktopTest, PromptShowsItsImagesAtTheBottomRightAndTakesTypedTextWithEnt
   PollUntil(
       [&] {
         shot = session_.Screenshot("prompt_image");
-        share = DesktopSession::RedShare(shot, g);
+        share = DesktopSession::ColorShare(shot, g, "red");
         return share * g.width * g.height >= 4000;
       },
       20000ms);
@@ -254,6 +255,40 @@ TEST_F(DesktopTest, HotkeyRunsTheSystemHotkeyHandler) {
   session_.Screenshot("hotkey");
   EXPECT_EQ(home_.Read("Temp/event.txt"), "system hotkey <>");
   EXPECT_EQ(run->Finish(15s).exitCode, 0);
+}
+
+// The example desktop home that scripts/run-examples.sh runs on a desktop.
+TEST_F(DesktopTest, ExampleDesktopHomeAsksShowsAndEnds) {
+  namespace fs = std::filesystem;
+  fs::path example = fs::path(QP_SOURCE_DIR) / "examples" / "desktop";
+  for (const char* part : {"Config.ini", "Quorvant.boot", "Script", "Data"})
+    fs::copy(example / part, fs::path(home_.dir()) / part,
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  auto run = Start();
+  auto dialog = session_.WaitForWindow(kPromptTitle, 20s);
+  ASSERT_TRUE(dialog.has_value()) << run->err();
+  ASSERT_TRUE(session_.WaitForWindow("QuorPack desktop example", 10s).has_value());
+  // The captcha's background shows once the view has drawn the question.
+  WindowGeometry g = session_.Geometry(*dialog);
+  EXPECT_TRUE(PollUntil(
+      [&] {
+        return DesktopSession::ColorShare(session_.Screenshot("example_prompt"), g, "#f4e9c8") >
+               0.02;
+      },
+      20000ms));
+  EXPECT_TRUE(PollUntil([&] { return session_.FocusedWindow() == *dialog; }, 5000ms));
+  session_.Xdotool({"type", "--delay", "30", "Q7pK"});
+  session_.Screenshot("example_prompt");
+  session_.Xdotool({"key", "Return"});
+  auto box = session_.WaitForWindow(kAlertTitle, 20s);
+  ASSERT_TRUE(box.has_value()) << run->err();
+  session_.Screenshot("example_alert");
+  session_.Xdotool({"windowactivate", "--sync", *box});
+  session_.Xdotool({"key", "Return"});
+  RunResult end = run->Finish(15s);
+  EXPECT_FALSE(end.timedOut);
+  EXPECT_EQ(end.exitCode, 0);
+  EXPECT_EQ(end.err, "");
 }
 
 // A display that cannot be opened: said once, and the script runs on the
