@@ -100,7 +100,10 @@ class DesktopSession {
            "TaskBarShowClock=0\nShowTaskBar=1\n"
            // Window titles are Chinese; the default title font has no such glyphs.
            "TitleFontNameXft=\"WenQuanYi Zen Hei:size=10\"\n";
-    if (StartServer()) StartWindowManager();
+    if (StartServer())
+      StartWindowManager();
+    else
+      problem_ = "Xvfb gave no display within 15 s";
   }
   ~DesktopSession() {
     for (pid_t pid : {wm_, server_}) {
@@ -119,6 +122,8 @@ class DesktopSession {
   DesktopSession& operator=(const DesktopSession&) = delete;
 
   bool ready() const { return ready_; }
+  // Why the session is not ready.
+  const std::string& problem() const { return problem_; }
   const std::string& display() const { return display_; }
 
   ToolResult Xdotool(std::vector<std::string> args) const {
@@ -272,7 +277,12 @@ class DesktopSession {
     // The task bar, which holds the notification area, shows when it is up.
     ready_ = PollUntil(
         [this] { return !Xdotool({"search", "--name", "^TaskBar$"}).out.empty(); },
-        std::chrono::seconds(15));
+        std::chrono::seconds(20));
+    if (!ready_) {
+      bool wmAlive = waitpid(wm_, nullptr, WNOHANG) == 0;
+      problem_ = "display " + display_ + ": no task bar after 20 s; icewm " +
+                 (wmAlive ? "running" : "gone");
+    }
   }
 
   std::string dir_;
@@ -280,6 +290,7 @@ class DesktopSession {
   pid_t server_ = -1;
   pid_t wm_ = -1;
   bool ready_ = false;
+  std::string problem_;
 };
 
 }  // namespace qp::testing
