@@ -24,6 +24,13 @@
 
 namespace qp::testing {
 
+// For a sanitizer build: the suppressions of third-party leaks, matched on
+// whole stacks (the fast unwinder stops at the first library built without
+// frame pointers, so a stack would show g_malloc and nothing of its callers).
+inline constexpr const char* kLeakOptions =
+    "suppressions=" QP_SOURCE_DIR "/tests/ui/lsan.supp:print_suppressions=0:"
+    "fast_unwind_on_malloc=0";
+
 struct ToolResult {
   int exitCode = -1;
   std::string out;
@@ -224,7 +231,7 @@ class DesktopSession {
             {"XDG_DATA_HOME", xdg + "/data"},
             {"XDG_CONFIG_HOME", xdg + "/config"},
             {"XDG_CACHE_HOME", xdg + "/cache"},
-            {"LSAN_OPTIONS", "suppressions=" QP_SOURCE_DIR "/tests/ui/lsan.supp:print_suppressions=0"}};
+            {"LSAN_OPTIONS", kLeakOptions}};
   }
 
  private:
