@@ -21,10 +21,12 @@ CQuorPackDlg::CQuorPackDlg(GMainContext* context, UiBackend& backend,
       quit_(std::move(quit)),
       server_(state_, backend),
       dispatcher_(context, backend,
-                  [this](ScriptRunner& runner, UiRequestKind kind, const std::string& text) {
-                    server_.Serve(runner, kind, text);
+                  [this](ScriptRunner& runner, UiRequestKind kind, const std::string& text,
+                         UiDispatcher::Finish finish) {
+                    server_.Serve(runner, kind, text, std::move(finish));
                   }) {
   backend_.SetEventSink([this](const WindowEvent& event) { OnWindowEvent(event); });
+  backend_.SetHomePageSource(&CQuorPackDlg::HomePage);
 }
 
 // Normally Shutdown has joined every thread. A runner whose thread still runs
@@ -182,6 +184,8 @@ void CQuorPackDlg::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
   state_.shuttingDown = true;
+  // A script inside a message box must get out of it to meet its stop message.
+  backend_.CloseDialogs();
   if (!AllScriptsEnded()) StopScripts();
   if (!AllScriptsEnded()) ForceEnd();
   {

@@ -5,13 +5,16 @@
 #include <glib.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 
 #include "app/event_fifo.h"
 #include "app/main_dialog.h"
 #include "support/codepage.h"
 #include "support/settings.h"
+#include "support/text.h"
 #include "ui/console_backend.h"
+#include "ui/gtk_backend.h"
 
 namespace qp {
 namespace {
@@ -45,7 +48,17 @@ void KeepStandardStreamsOpen() {
 
 }  // namespace
 
-std::unique_ptr<UiBackend> MakeUiBackend(const std::string&) {
+bool WantsDesktop(const std::string& setting, const char* display, const char* waylandDisplay) {
+  if (AsciiLower(setting) == "console") return false;
+  return (display && *display) || (waylandDisplay && *waylandDisplay);
+}
+
+// A script never fails because there is no desktop.
+std::unique_ptr<UiBackend> MakeUiBackend(const std::string& setting) {
+  if (WantsDesktop(setting, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"))) {
+    if (auto desktop = GtkBackend::Create()) return desktop;
+    std::fprintf(stderr, "quorpack: cannot open the display; running on the console\n");
+  }
   return std::make_unique<ConsoleBackend>();
 }
 

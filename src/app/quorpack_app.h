@@ -11,9 +11,12 @@
 
 namespace qp {
 
-// The back end named by the "ui" setting. Only the console back end exists
-// so far, so every value (and a desktop) gets the console.
+// The desktop back end when DISPLAY or WAYLAND_DISPLAY is set and the "ui"
+// setting is not "console"; the console back end otherwise, and also when
+// the display cannot be opened (said once on standard error).
 std::unique_ptr<UiBackend> MakeUiBackend(const std::string& setting);
+// Whether the desktop back end is asked for (before trying the display).
+bool WantsDesktop(const std::string& setting, const char* display, const char* waylandDisplay);
 
 class CQuorPackApp {
  public:

@@ -52,6 +52,18 @@ class UiBackend {
   virtual void UnregisterHotkey() {}
   // A message box with the application title; returns when it is closed.
   virtual void ShowAlert(const std::string& text) = 0;
+  // The same box for a script's request: returns at once, and `closed` runs
+  // on the UI thread once the user has closed it, so that other requests are
+  // served meanwhile. A back end whose boxes do not wait closes at once.
+  virtual void BeginAlert(const std::string& text, std::function<void()> closed) {
+    ShowAlert(text);
+    closed();
+  }
+  // Shutdown: closes every open message box (their `closed` runs); later
+  // message boxes do not wait for the user.
+  virtual void CloseDialogs() {}
+  // Where the tray menu's support item finds the home page (read at each use).
+  virtual void SetHomePageSource(std::function<std::string()>) {}
   // The shell's "open" of a file.
   virtual void OpenFile(const std::string& path) = 0;
   // Shows the input dialog with `html` as the question and returns at once;

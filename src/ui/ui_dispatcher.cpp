@@ -35,7 +35,10 @@ UiDispatcher::UiDispatcher(GMainContext* context, UiBackend& backend, Server ser
 void UiDispatcher::Request(ScriptRunner& runner, UiRequestKind kind, const std::string& text) {
   if (IsStatusText(kind)) return;
   if (std::this_thread::get_id() == uiThread_) {
-    server_(runner, kind, text);
+    // Only a sender on the UI thread itself waits in a nested loop.
+    auto finished = std::make_shared<bool>(false);
+    server_(runner, kind, text, [finished] { *finished = true; });
+    while (!*finished) g_main_context_iteration(context_, TRUE);
     return;
   }
   Pending pending{&runner, kind, &text};
@@ -54,11 +57,20 @@ void UiDispatcher::ServePending() {
     Pending* pending = queue_.front();
     queue_.pop_front();
     lock.unlock();
-    server_(*pending->runner, pending->kind, *pending->text);
+    server_(*pending->runner, pending->kind, *pending->text, FinishOf(pending));
     lock.lock();
+  }
+}
+
+// The sender's Pending lives on its stack until `done`, so a late finish is
+// safe as long as the dispatcher lives; a finish after that does nothing.
+UiDispatcher::Finish UiDispatcher::FinishOf(Pending* pending) {
+  return [this, pending, alive = std::weak_ptr<int>(alive_)] {
+    if (alive.expired()) return;
+    std::lock_guard lock(mutex_);
     pending->done = true;
     changed_.notify_all();
-  }
+  };
 }
 
 bool UiDispatcher::WaitServing(const std::function<bool()>& done,

@@ -27,7 +27,12 @@ void PostToLoop(GMainContext* context, std::function<void()> work);
 
 class UiDispatcher : public UiService {
  public:
-  using Server = std::function<void(ScriptRunner&, UiRequestKind, const std::string&)>;
+  // Called once when a request has been served; a server may keep it and
+  // call it later (a message box that the user has not closed yet), and the
+  // sender waits until then while the loop serves other requests.
+  using Finish = std::function<void()>;
+  using Server =
+      std::function<void(ScriptRunner&, UiRequestKind, const std::string&, Finish finish)>;
 
   // Must be constructed on the UI thread.
   UiDispatcher(GMainContext* context, UiBackend& backend, Server server);
@@ -56,6 +61,8 @@ class UiDispatcher : public UiService {
     const std::string* text;
     bool done = false;
   };
+
+  Finish FinishOf(Pending* pending);
 
   GMainContext* context_;
   UiBackend& backend_;

@@ -29,6 +29,18 @@ void UiRequestServer::Serve(ScriptRunner& runner, UiRequestKind kind, const std:
   }
 }
 
+// A message box holds up only the script that asked. Once the program is
+// stopping its scripts nobody is there to close it, so it does not wait.
+void UiRequestServer::Serve(ScriptRunner& runner, UiRequestKind kind, const std::string& text,
+                            std::function<void()> finish) {
+  if (kind == UiRequestKind::Alert && !state_.shuttingDown) {
+    backend_.BeginAlert(text, std::move(finish));
+    return;
+  }
+  Serve(runner, kind, text);
+  finish();
+}
+
 std::string NoteFileText(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 16);

@@ -4,6 +4,7 @@
 // to the UiBackend.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,10 @@ class UiRequestServer {
   // Serves `kind` for `runner` and returns when it is done. Kinds 2 to 5 and
   // kinds without a meaning do nothing.
   void Serve(ScriptRunner& runner, UiRequestKind kind, const std::string& text);
+  // The same, for a dispatcher: `finish` runs once the request is done, which
+  // for an Alert is when the user has closed the box.
+  void Serve(ScriptRunner& runner, UiRequestKind kind, const std::string& text,
+             std::function<void()> finish);
 
   // The answer to a Prompt (what the input dialog sends as InputReply).
   void InputReply(ScriptRunner& runner, const std::string& answer);

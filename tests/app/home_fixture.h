@@ -23,6 +23,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace qp::testing {
 
@@ -38,11 +40,16 @@ struct RunResult {
   std::string err;         // standard error
 };
 
+// Environment variables set for the child; the display variables are always
+// removed first, so a run is on the console unless a test names a display.
+using ChildEnvironment = std::vector<std::pair<std::string, std::string>>;
+
 // A running quorpack. Output is collected while the waits run.
 class QuorpackProcess {
  public:
   QuorpackProcess(const std::string& home, std::string stdinText, bool keepStdinOpen,
-                  const std::string& binary = QuorpackBinary())
+                  const std::string& binary = QuorpackBinary(),
+                  const ChildEnvironment& environment = {})
       : input_(std::move(stdinText)), keepStdinOpen_(keepStdinOpen) {
     int in[2], out[2], err[2];
     if (pipe(in) || pipe(out) || pipe(err)) return;
@@ -53,6 +60,9 @@ class QuorpackProcess {
       dup2(err[1], 2);
       for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
       setenv("QUORPACK_HOME", home.c_str(), 1);
+      unsetenv("DISPLAY");
+      unsetenv("WAYLAND_DISPLAY");
+      for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
       execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
@@ -236,8 +246,10 @@ class HomeFixture {
   }
   // Starts quorpack and returns at once, for tests that act while it runs.
   std::unique_ptr<QuorpackProcess> Start(std::string_view stdinText = {},
-                                         bool keepStdinOpen = false) const {
-    return std::make_unique<QuorpackProcess>(dir_, std::string(stdinText), keepStdinOpen);
+                                         bool keepStdinOpen = false,
+                                         const ChildEnvironment& environment = {}) const {
+    return std::make_unique<QuorpackProcess>(dir_, std::string(stdinText), keepStdinOpen,
+                                             QuorpackBinary(), environment);
   }
 
  private:
