@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "app/home_fixture.h"
@@ -80,6 +81,25 @@ TEST(NativeEndToEnd, CallsAfterUnloadAndUnknownUnloadsAreReported) {
     EXPECT_EQ(run.err, c.err);
     EXPECT_FALSE(home.Exists("Temp/after.txt"));  // the error report ended the run
   }
+}
+
+// A value's "<<<" is part of one argument; the script's own "<<<" separate.
+// A library whose file name is Chinese loads from a GBK path.
+TEST(NativeEndToEnd, InsertedSeparatorsStayInOneArgumentAndGbkPathsLoad) {
+  HomeFixture home;
+  std::filesystem::copy_file(QP_NATIVE_TESTLIB, home.Path("Temp/\xE4\xB8\xAD.so"));
+  home.WriteBoot("x^calls.qvr^\n");
+  home.WriteScript("calls.qvr",
+                   "loaddll zh [@userpath]\\Temp\\\xD6\xD0.so\n"
+                   "var [#page] a<<<bc\n"
+                   "var [#n] [~(int)zh.length<<<[#page]]\n"
+                   "var [#m] [~(int)zh.length<<<x[#page]y]\n"
+                   "eval [@writefile<<<[@userpath]/Temp/result.txt<<<n=[#n];m=[#m]<<<w]\n");
+  RunResult run = home.Run();
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(home.Read("Temp/result.txt"), "n=6;m=8");
 }
 
 }  // namespace
