@@ -139,17 +139,6 @@ TEST_F(SubstituteTest, ValueEndingInALeadByteNeverTakesTheScriptsBracket) {
   }
 }
 
-TEST_F(SubstituteTest, WritefileOfAHalfCharacterWritesIt) {
-  CodePageGuard utf8(kCodePageUtf8);
-  auto path = std::filesystem::temp_directory_path() / "qp_engine_half_character.bin";
-  std::filesystem::remove(path);
-  runner->variables.Set("p", path.string());
-  runner->variables.Set("v", "\xAD\xE6");
-  EXPECT_EQ(Sub("[@writefile<<<[#p]<<<[#v]<<<w]:[@len<<<[#v]]"), "1:2");
-  EXPECT_EQ(ReadBack(path), "\xAD\xE6");
-  std::filesystem::remove(path);
-}
-
 TEST_F(SubstituteTest, InsertedSeparatorsNeverCutACall) {
   runner->variables.Set("page", "a<<<b<<<w+");
   runner->variables.Set("lt", "<");
@@ -166,15 +155,27 @@ TEST_F(SubstituteTest, InsertedSeparatorsNeverCutACall) {
   EXPECT_EQ(Sub("[@len<<<[@replace<<<x<<<x<<<[#sep]]]"), "3");
 }
 
-TEST_F(SubstituteTest, PageWithSeparatorsCannotChangeWhatWritefileDoes) {
-  auto path = std::filesystem::temp_directory_path() / "qp_engine_page_separators.txt";
-  std::filesystem::remove(path);
-  { std::ofstream(path, std::ios::binary) << "kept;"; }
+// "writefile" writes an inserted value whole, whatever its last byte or the
+// "<<<" inside it: the value decides neither where the call ends nor the mode.
+TEST_F(SubstituteTest, WritefileWritesAnInsertedValueWhole) {
+  struct Case {
+    int codePage;
+    const char* name;
+    std::string before, value, mode, after;
+  } cases[] = {
+      {kCodePageUtf8, "half a UTF-8 character", "old", "\xAD\xE6", "<<<w", "\xAD\xE6"},
+      {kCodePageGbk, "GBK lead byte", "old", "x\xD6", "<<<w", "x\xD6"},
+      {kCodePageGbk, "page with <<<w, append kept", "kept;", "<p>x<<<w</p>", "", "kept;<p>x<<<w</p>"},
+  };
+  auto path = std::filesystem::temp_directory_path() / "qp_engine_writefile_whole.txt";
   runner->variables.Set("p", path.string());
-  runner->variables.Set("page", "<html>x<<<w</html>");
-  EXPECT_EQ(Sub("[@writefile<<<[#p]<<<[#page]]"), "1");
-  // Appended whole: the page's "<<<w" neither cut the text nor chose "w".
-  EXPECT_EQ(ReadBack(path), "kept;<html>x<<<w</html>");
+  for (const Case& c : cases) {
+    CodePageGuard codePage(c.codePage);
+    { std::ofstream(path, std::ios::binary) << c.before; }
+    runner->variables.Set("v", c.value);
+    EXPECT_EQ(Sub("[@writefile<<<[#p]<<<[#v]" + c.mode + "]"), "1") << c.name;
+    EXPECT_EQ(ReadBack(path), c.after) << c.name;
+  }
   std::filesystem::remove(path);
 }
 

@@ -17,6 +17,15 @@ void PrepareHome(const HomeFixture& home, const std::string& script) {
   home.WriteScript("calls.qvr", "<main>\nloaddll util " + std::string(QP_NATIVE_TESTLIB) + "\n" + script);
 }
 
+// Runs the home to a clean end; the text the script left in Temp/result.txt.
+std::string RunForResult(const HomeFixture& home) {
+  RunResult run = home.Run();
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "");
+  return home.Read("Temp/result.txt");
+}
+
 // The console shows the report's CR LF as a plain line end.
 std::string Alert(const std::string& command, const std::string& reason) {
   return "提示窗口: 出错：\"" + command + "\"\n原因：" + reason + "\n";
@@ -37,11 +46,7 @@ TEST(NativeEndToEnd, ScriptUsesJavaScriptAndNativeCalls) {
               "unloaddll util\n"
               "eval [@writefile<<<[@userpath]/Temp/result.txt<<<"
               "a=[#a];b=[#b];sum=[#sum];hi=[#hi];w=[#w];d=[#d]<<<w]\n");
-  RunResult run = home.Run();
-  EXPECT_FALSE(run.timedOut);
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(home.Read("Temp/result.txt"), "a=3 1;b=3 0;sum=42;hi=hello;w=中文A;d=3:84");
+  EXPECT_EQ(RunForResult(home), "a=3 1;b=3 0;sum=42;hi=hello;w=中文A;d=3:84");
 }
 
 TEST(NativeEndToEnd, EndlessJavaScriptFailsAndTheScriptGoesOn) {
@@ -95,11 +100,7 @@ TEST(NativeEndToEnd, InsertedSeparatorsStayInOneArgumentAndGbkPathsLoad) {
                    "var [#n] [~(int)zh.length<<<[#page]]\n"
                    "var [#m] [~(int)zh.length<<<x[#page]y]\n"
                    "eval [@writefile<<<[@userpath]/Temp/result.txt<<<n=[#n];m=[#m]<<<w]\n");
-  RunResult run = home.Run();
-  EXPECT_FALSE(run.timedOut);
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(home.Read("Temp/result.txt"), "n=6;m=8");
+  EXPECT_EQ(RunForResult(home), "n=6;m=8");
 }
 
 }  // namespace
