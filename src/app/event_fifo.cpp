@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "support/codepage.h"
+#include "support/files.h"
 #include "support/settings.h"
 
 namespace qp {
@@ -39,9 +40,10 @@ bool ParseEventLine(std::string_view line, WindowEvent& event) {
 
 std::string EventFifoPath() {
   IniFile ini(ProgramPath("Config.ini"));
-  std::string path = ToSlashes(ini.Get("setting", "eventfifo", ""));
+  const std::string setting = ini.Get("setting", "eventfifo", "");
+  std::string path = FileSystemPath(setting);
   if (path.empty() || path.front() == '/') return path;
-  return ProgramPath(path);
+  return ProgramPath(setting);
 }
 
 EventFifo::~EventFifo() {

@@ -8,6 +8,7 @@
 
 #include "compiler/compiler.h"
 #include "compiler/text_file.h"
+#include "support/files.h"
 #include "support/messages.h"
 #include "support/settings.h"
 #include "ui/js_host_service.h"
@@ -89,7 +90,8 @@ void CQuorPackDlg::StartThread(const std::string& path, const std::string& param
   runner.param = param;
   runner.listIndex = static_cast<int32_t>(runningScripts_.size());
   runner.variables.Set("param", param);
-  runner.variables.Set("source", path);
+  // The path is the file system's (UTF-8); scripts see it in the code page.
+  runner.variables.Set("source", ScriptPath(path));
   runner.id = ++startedCount_;
   runner.Load(std::move(program));
   runner.ui = &dispatcher_;

@@ -4,15 +4,14 @@
 // Operands and results are written with "\\", "\n", "\r" and "\t" escapes so
 // that each instruction or result stays on one line.
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 
 #include "compiler/compiler.h"
 #include "compiler/text_file.h"
 #include "regex/regex_pattern.h"
 #include "support/codepage.h"
+#include "support/files.h"
 #include "support/settings.h"
 
 namespace {
@@ -32,11 +31,9 @@ std::string Escape(const std::string& text, bool tabsAndCr) {
   return out;
 }
 
+// A folder or a device is no script: "cannot read", like a missing file.
 bool ReadBytes(const std::string& path, std::string& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
+  return qp::ReadWholeFile(path, bytes);
 }
 
 int Usage() {

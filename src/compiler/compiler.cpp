@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "compiler/text_file.h"
+#include "support/files.h"
 #include "support/settings.h"
 #include "support/text.h"
 
@@ -31,11 +32,13 @@ std::pair<CommandCode, std::string> ParseLine(std::string_view line,
 }
 
 std::string IncludePath(std::string_view name, const std::string& homeDir) {
-  std::string relative(name);
+  // Dots are separators too; a "." is never a trail byte, so a byte-wise
+  // rewrite cannot cut a character.
+  std::string relative(Trim(name));
   for (char& c : relative)
     if (c == '.') c = '/';
-  relative = ToSlashes(Trim(relative));
-  return (homeDir.empty() ? ProgramDir() : homeDir) + "/Script/" + relative + ".qvr";
+  return (homeDir.empty() ? ProgramDir() : homeDir) + "/Script/" + FileSystemPath(relative) +
+         ".qvr";
 }
 
 namespace {

@@ -1,8 +1,6 @@
 #include "compiler/text_file.h"
 
-#include <fstream>
-#include <iterator>
-
+#include "support/files.h"
 #include "support/text.h"
 
 namespace qp {
@@ -27,9 +25,8 @@ std::string TextModeLines(std::string_view bytes) {
 }
 
 std::string ReadTextFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::string();
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) return std::string();
   return TextModeLines(bytes);
 }
 

@@ -10,7 +10,9 @@ namespace qp {
 // The file's text with every line ended by CR LF, the last one included: a
 // line ends at LF, a CR right before that LF is dropped, a lone CR stays, and
 // byte 0x1A ends the text. No code-page conversion, no byte-order-mark
-// handling. A file that cannot be opened gives the empty text.
+// handling. A file that cannot be opened gives the empty text, and so do a
+// folder, a device and a file that cannot be read. `path` is a file-system
+// path (files.h).
 std::string ReadTextFile(const std::string& path);
 
 // The same line rules applied to bytes already in memory.

@@ -1,5 +1,6 @@
 #include "db/odbc_connection.h"
 
+#include "support/files.h"
 #include "support/settings.h"
 #include "support/text.h"
 
@@ -35,11 +36,12 @@ std::string Finish(std::string odbc, const std::string& extra) {
 }
 
 // Paths come from scripts written for another system: "\" separators work,
-// and a relative path is taken from the program folder, where scripts live.
+// a relative path is taken from the program folder, where scripts live, and
+// the name goes to the driver as the file system names it (UTF-8).
 std::string DatabaseFilePath(const std::string& source) {
-  std::string path = ToSlashes(source);
+  std::string path = FileSystemPath(source);
   if (path.empty() || path.front() == '/') return path;
-  return ProgramPath(path);
+  return ProgramPath(source);
 }
 
 std::string JetString(const std::string& source, const std::string& setting) {

@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "engine/script_runner.h"
-#include "support/codepage.h"
+#include "support/characters.h"
+#include "support/files.h"
 #include "support/messages.h"
 #include "support/settings.h"
 #include "support/text.h"
@@ -20,28 +20,6 @@ namespace qp {
 namespace {
 
 using Items = std::vector<std::string>;
-
-// Position of the first occurrence of `needle` that starts on a character
-// boundary at or after `from`, so that no match begins inside a double-byte
-// character; npos when there is none.
-size_t FindOnBoundary(std::string_view text, std::string_view needle, size_t from) {
-  for (size_t i = from; i + needle.size() <= text.size(); i += CharLengthAt(text, i)) {
-    if (text.compare(i, needle.size(), needle) == 0) return i;
-  }
-  return std::string_view::npos;
-}
-
-std::vector<std::string> SplitOnBoundaries(std::string_view text, std::string_view separator) {
-  std::vector<std::string> pieces;
-  size_t pos = 0;
-  if (!separator.empty()) {
-    for (size_t hit; (hit = FindOnBoundary(text, separator, pos)) != std::string_view::npos;
-         pos = hit + separator.size())
-      pieces.emplace_back(text.substr(pos, hit - pos));
-  }
-  pieces.emplace_back(text.substr(pos));
-  return pieces;
-}
 
 // A number argument: its leading decimal number. False when the digits do
 // not fit in 32 bits, which is the one way reading a number can fail here.
@@ -61,14 +39,6 @@ bool ReadNumber(std::string_view text, int32_t& value) {
   return true;
 }
 
-// Script paths may be written with "\" as on the scripts' home platform.
-std::string FilePath(std::string_view path) {
-  std::string out(path);
-  for (size_t i = 0; i < out.size(); i += CharLengthAt(out, i))
-    if (out[i] == '\\') out[i] = '/';
-  return out;
-}
-
 // The C library open modes that writefile accepts: r, w or a, then any of
 // "+", "b", "t" (text and binary are the same here). Anything else fails the
 // open instead of reaching fopen.
@@ -85,7 +55,7 @@ bool CleanOpenMode(std::string_view mode, std::string& clean) {
 std::string WriteFile(const Items& items) {
   std::string mode = "a";
   if (items.size() > 3 && !CleanOpenMode(items[3], mode)) return "0";
-  std::FILE* file = std::fopen(FilePath(items[1]).c_str(), mode.c_str());
+  std::FILE* file = std::fopen(FileSystemPath(items[1]).c_str(), mode.c_str());
   if (!file) return "0";
   std::fwrite(items[2].data(), 1, items[2].size(), file);
   std::fclose(file);
@@ -93,14 +63,14 @@ std::string WriteFile(const Items& items) {
 }
 
 // Text lines of a file: a line ends at LF, and a CR right before it goes too.
+// A folder, a device or an unreadable file cannot be opened.
 bool ReadLines(const std::string& path, std::vector<std::string>& lines) {
-  std::ifstream in(FilePath(path), std::ios::binary);
-  if (!in) return false;
-  std::string line;
-  while (std::getline(in, line)) {
+  std::string content;
+  if (!ReadWholeFile(FileSystemPath(path), content)) return false;
+  lines = SplitAll(content, "\n");
+  if (lines.back().empty()) lines.pop_back();  // the line break of the last line
+  for (std::string& line : lines)
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(std::move(line));
-  }
   return true;
 }
 
@@ -127,23 +97,11 @@ std::string IndexOf(const Items& items) {
 std::string LastIndexOf(const Items& items) {
   const std::string& text = items[1];
   if (items[2].empty()) return ToDecimal(static_cast<int64_t>(text.size()));
-  int64_t last = -1;
-  for (size_t i = 0; i < text.size();) {
-    size_t length = CharLengthAt(text, i);
-    if (length == 1 && text[i] == items[2][0]) last = static_cast<int64_t>(i);
-    i += length;
-  }
-  return ToDecimal(last);
+  return ToDecimal(LastSingleByteIndex(text, items[2][0]));
 }
 
 std::string ReplaceText(const Items& items) {
-  const std::string& old = items[2];
-  if (old.empty()) return items[1];
-  std::string replacement = items.size() > 3 ? items[3] : std::string();
-  std::vector<std::string> pieces = SplitOnBoundaries(items[1], old);
-  std::string out = pieces[0];
-  for (size_t k = 1; k < pieces.size(); ++k) out += replacement + pieces[k];
-  return out;
+  return ReplaceOnBoundaries(items[1], items[2], items.size() > 3 ? items[3] : std::string());
 }
 
 std::string SplitIntoVariables(ScriptRunner& runner, const Items& items) {
@@ -243,7 +201,7 @@ std::string Run(ScriptRunner& runner, int index, const Items& items, const std::
     case 13: return AsciiLower(items[1]);
     case 14: return AsciiUpper(items[1]);
     case 15: return Rand(runner, items, callText);
-    case 16: return ProgramDir();
+    case 16: return ProgramDirText();
     case 17: return ToDecimal(runner.id);
     case 18: return ToDecimal(runner.ui ? runner.ui->ScreenWidth() : 0);
     default: return ToDecimal(runner.ui ? runner.ui->ScreenHeight() : 0);
@@ -259,8 +217,8 @@ int32_t NextRandom(ScriptRunner& runner) {
   return static_cast<int32_t>((runner.randomState >> 16) & 0x7FFF);
 }
 
-std::string CallBuiltin(ScriptRunner& runner, const std::string& callText) {
-  Items items = SplitAll(callText, "<<<");
+std::string CallBuiltin(ScriptRunner& runner, const std::vector<std::string>& items,
+                        const std::string& callText) {
   std::string name = AsciiLower(Trim(items[0]));
   for (int k = 0; k < static_cast<int>(std::size(kBuiltins)); ++k) {
     const Builtin& builtin = kBuiltins[k];
@@ -273,6 +231,10 @@ std::string CallBuiltin(ScriptRunner& runner, const std::string& callText) {
     return Run(runner, k, items, callText);
   }
   return std::string();
+}
+
+std::string CallBuiltin(ScriptRunner& runner, const std::string& callText) {
+  return CallBuiltin(runner, SplitAll(callText, kCallItemSeparator), callText);
 }
 
 }  // namespace qp

@@ -133,17 +133,6 @@ std::string LineOf(const std::string& text, int32_t number) {
   return std::string();
 }
 
-// At most `limit` bytes, never half a character.
-std::string CutAtCharacter(const std::string& text, size_t limit) {
-  size_t end = 0;
-  while (end < text.size()) {
-    size_t next = end + CharLengthAt(text, end);
-    if (next > limit) break;
-    end = next;
-  }
-  return text.substr(0, end);
-}
-
 duk_ret_t CoerceToString(duk_context* ctx, void*) {
   duk_to_string(ctx, -1);
   return 1;
@@ -405,7 +394,7 @@ const std::string& ScriptHost::ErrorText() {
   if (context_ == nullptr) return lastError_;
   std::string text = "Error: " + pending_.description + ", " + pending_.sourceLine +
                      "; in line " + ToDecimal(pending_.line);
-  lastError_ = CutAtCharacter(text, kErrorTextLimit);
+  lastError_ = std::string(PrefixOnBoundary(text, kErrorTextLimit));
   pending_ = PendingError();
   return lastError_;
 }

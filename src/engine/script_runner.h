@@ -98,7 +98,15 @@ void PrepareBlocks(ScriptRunner& runner);
 
 // The command `var`: "[#name] value".
 void AssignVariable(ScriptRunner& runner, const std::string& operand);
-// The built-in function call written in an "@" reference ("name<<<arg...").
+// What separates the items of a built-in or native call ("name<<<arg...").
+inline constexpr char kCallItemSeparator[] = "<<<";
+// The built-in function call written in an "@" reference, given as its items
+// (the name first) and its whole text (for error reports). The substitution
+// cuts the items only at the script's own separators, so a value that a
+// reference brought in is always one item.
+std::string CallBuiltin(ScriptRunner& runner, const std::vector<std::string>& items,
+                        const std::string& callText);
+// The same for a call text that is cut at every separator.
 std::string CallBuiltin(ScriptRunner& runner, const std::string& callText);
 // Text commands on the runner's named patterns; operands as compiled.
 void RegexCommand(ScriptRunner& runner, const std::string& operand);

@@ -4,19 +4,33 @@
 // text's characters (a trail byte that happens to be "[" or "]" is no
 // bracket), without compiling a pattern or converting the text.
 //
-// Text that a pass inserts is never read again as a reference: every "[" and
-// "]" byte of an inserted value is marked, and a marked bracket is an
-// ordinary character. So a variable holding "[@writefile<<<...]" stays text,
-// while "[#x[#i]]" still resolves in two passes because the outer brackets
-// are the script's own.
+// Text that a pass inserts is never read again as a reference. Beside the
+// text the substitution keeps the origin of every byte (the script's own, or
+// inserted by a pass), and three rules follow from it:
+// - an inserted "[" or "]" is an ordinary character: it neither opens nor
+//   closes a reference, so a variable holding "[@writefile<<<...]" stays
+//   text, while "[#x[#i]]" still resolves in two passes because the outer
+//   brackets are the script's own;
+// - a character never spans the boundary between inserted text and the
+//   script's own text: each run of bytes of one origin is measured on its
+//   own (characters.h), so a value that ends in a lead byte keeps that byte
+//   as a character of its own, and the script's "]" after it still closes;
+// - a "<<<" that a pass inserted never separates the items of a built-in or
+//   native call: only a "<<<" of three own bytes does, so a page's text is
+//   always one argument.
+// An occurrence of a reference is the same bytes from the same origins.
+//
+// Origins are only recorded once a value is inserted whose origin can change
+// how the text is read (one with a bracket, a "<" or a byte from 0x80 up):
+// the bytes of any other value are plain ASCII characters that read the same
+// whatever their origin, so most operands never pay for the record.
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "engine/script_runner.h"
 #include "native/native_calls.h"
 #include "regex/regex_pattern.h"
-#include "support/codepage.h"
+#include "support/characters.h"
 #include "support/messages.h"
 #include "support/text.h"
 
@@ -25,121 +39,142 @@ namespace {
 
 constexpr int kMaxPasses = 100;
 
-// Valid two-byte GBK characters, as the code-page conversion decodes them.
-class GbkPairs {
- public:
-  static bool Valid(unsigned char lead, unsigned char trail) {
-    static const GbkPairs table;
-    return table.valid_[(lead << 8) | trail];
-  }
-
- private:
-  GbkPairs() : valid_(1 << 16, false) {
-    for (int lead = 0x81; lead <= 0xFE; ++lead) {
-      for (int trail = 0x40; trail <= 0xFE; ++trail) {
-        const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-        std::string utf8 = ConvertCodePage(std::string_view(pair, 2), kCodePageGbk, kCodePageUtf8);
-        valid_[(lead << 8) | trail] = !utf8.empty() && utf8[0] != '?';
-      }
-    }
-  }
-  std::vector<bool> valid_;
-};
-
-// Length of the character at text[i], with the boundaries the code-page
-// conversion gives (an invalid pair is two characters, not one).
-size_t MultibyteLength(std::string_view text, size_t i) {
-  unsigned char c = static_cast<unsigned char>(text[i]);
-  if (ActiveCodePage() == kCodePageUtf8) return CharLengthAt(text, i);
-  if (c == 0x80 || c == 0xFF || i + 1 >= text.size()) return 1;
-  return GbkPairs::Valid(c, static_cast<unsigned char>(text[i + 1])) ? 2 : 1;
-}
-
-inline size_t CharLength(std::string_view text, size_t i) {
-  return static_cast<unsigned char>(text[i]) < 0x80 ? 1 : MultibyteLength(text, i);
-}
+// One byte per text byte: 1 where a pass inserted it. Empty: all the
+// script's own.
+using Origins = std::vector<uint8_t>;
 
 bool IsSigil(char c) {
   return c == '#' || c == '$' || c == '@' || c == '%' || c == '~' || c == '!';
 }
 
-// The text of an operand during substitution, with the marks of inserted
-// brackets. `marks` stays empty until a value with a bracket is inserted.
+// True when the origin of the value's bytes can matter to a later reading.
+bool NeedsOrigins(std::string_view value) {
+  for (unsigned char c : value)
+    if (c == '[' || c == ']' || c == '<' || c >= 0x80) return true;
+  return false;
+}
+
+// The text of an operand during substitution, with its bytes' origins.
 struct MarkedText {
   std::string text;
-  std::vector<bool> marks;
+  Origins inserted;
 
-  bool Bracket(size_t i, char which) const {
-    return text[i] == which && (marks.empty() || !marks[i]);
-  }
+  bool Inserted(size_t i) const { return !inserted.empty() && inserted[i] != 0; }
 };
+
+// A bracket of the script's own that starts a character.
+struct Bracket {
+  size_t at;
+  char which;  // '[' or ']'
+};
+
+// Every own bracket, left to right. Each run of one origin is measured as a
+// text of its own, so no character reaches from one run into the next;
+// inserted runs hold no brackets at all.
+void OwnBrackets(const MarkedText& m, std::vector<Bracket>& out) {
+  out.clear();
+  const std::string& t = m.text;
+  auto scanRun = [&](size_t from, size_t to) {
+    std::string_view run(t.data() + from, to - from);
+    for (size_t k = 0; k < run.size();) {
+      const unsigned char c = static_cast<unsigned char>(run[k]);
+      if (c >= 0x80) {
+        k += CharLengthAt(run, k);
+        continue;
+      }
+      if (c == '[' || c == ']') out.push_back({from + k, static_cast<char>(c)});
+      ++k;
+    }
+  };
+  if (m.inserted.empty()) {
+    scanRun(0, t.size());
+    return;
+  }
+  for (size_t i = 0; i < t.size();) {
+    size_t end = i;
+    const uint8_t origin = m.inserted[i];
+    while (end < t.size() && m.inserted[end] == origin) ++end;
+    if (origin == 0) scanRun(i, end);
+    i = end;
+  }
+}
 
 struct Reference {
   size_t start;  // the "["
   size_t end;    // one past the "]"
 };
 
-// Every innermost reference, left to right.
-void FindReferences(const MarkedText& m, std::vector<Reference>& found) {
+// Every innermost reference, left to right: an own "[" with a sigil after it
+// whose next own bracket is a "]".
+void FindReferences(const MarkedText& m, const std::vector<Bracket>& brackets,
+                    std::vector<Reference>& found) {
   found.clear();
-  const std::string& t = m.text;
-  size_t i = 0;
-  while (i < t.size()) {
-    if (!m.Bracket(i, '[') || i + 1 >= t.size() || !IsSigil(t[i + 1])) {
-      i += CharLength(t, i);
+  for (size_t k = 0; k + 1 < brackets.size(); ++k) {
+    const Bracket& open = brackets[k];
+    if (open.which != '[' || open.at + 1 >= m.text.size() || !IsSigil(m.text[open.at + 1]))
       continue;
-    }
-    size_t j = i + 2;
-    while (j < t.size() && !m.Bracket(j, '[') && !m.Bracket(j, ']')) j += CharLength(t, j);
-    if (j >= t.size()) return;  // no closing bracket anywhere after i
-    if (m.Bracket(j, ']')) {
-      found.push_back({i, j + 1});
-      i = j + 1;
-    } else {
-      i = j;  // an opening bracket inside: the innermost pair starts later
-    }
+    const Bracket& close = brackets[k + 1];
+    if (close.which != ']') continue;
+    found.push_back({open.at, close.at + 1});
+    ++k;
   }
 }
 
-bool SameOccurrence(const MarkedText& m, size_t at, const std::string& ref,
-                    const std::vector<bool>& refMarks) {
-  if (m.text.compare(at, ref.size(), ref) != 0) return false;
-  for (size_t k = 0; k < ref.size(); ++k) {
-    if (ref[k] != '[' && ref[k] != ']') continue;
-    bool marked = !m.marks.empty() && m.marks[at + k];
-    bool refMarked = !refMarks.empty() && refMarks[k];
-    if (marked != refMarked) return false;
+// A reference taken out of the text: its bytes and their origins.
+struct Found {
+  std::string ref;
+  Origins inserted;
+};
+
+void TakeReference(const MarkedText& m, const Reference& r, Found& f) {
+  f.ref.assign(m.text, r.start, r.end - r.start);
+  f.inserted.clear();
+  if (!m.inserted.empty())
+    f.inserted.assign(m.inserted.begin() + r.start, m.inserted.begin() + r.end);
+}
+
+bool SameOrigins(const MarkedText& m, size_t at, const Found& f) {
+  for (size_t k = 0; k < f.ref.size(); ++k) {
+    const bool refInserted = !f.inserted.empty() && f.inserted[k] != 0;
+    if (m.Inserted(at + k) != refInserted) return false;
   }
   return true;
 }
 
-// Replaces every occurrence of the reference `ref` (an unmarked "[" at a
-// character boundary, the same bytes, brackets marked alike) by `value`.
-// The new text is built in `out`, which then trades places with m.
-void ReplaceOccurrences(MarkedText& m, const std::string& ref, const std::vector<bool>& refMarks,
-                        const std::string& value, MarkedText& out) {
-  const bool valueHasBracket = value.find_first_of("[]") != std::string::npos;
-  const bool keepMarks = valueHasBracket || !m.marks.empty();
+// Working storage of one substitution, kept per thread so that the hot loop
+// allocates nothing once warm; a nested substitution (a hook that substitutes
+// while a reference is being resolved) gets fresh storage.
+struct Scratch {
+  std::vector<Bracket> brackets;
+  std::vector<Reference> refs;
+  std::vector<Found> found;
+  MarkedText spare;
+  bool busy = false;
+};
+
+// Replaces every occurrence of `f` (at an own "[", the same bytes from the
+// same origins) by `value`, which counts as inserted. The new text is built
+// in `out`, which then trades places with m.
+void ReplaceOccurrences(MarkedText& m, const Found& f, const std::string& value, Scratch& s) {
+  MarkedText& out = s.spare;
+  const bool keepOrigins = !m.inserted.empty() || NeedsOrigins(value);
   out.text.clear();
-  out.marks.clear();
-  // Copies the unchanged bytes [from, to) in one piece.
+  out.inserted.clear();
   auto copyRun = [&](size_t from, size_t to) {
     out.text.append(m.text, from, to - from);
-    if (!keepMarks) return;
-    for (size_t k = from; k < to; ++k) out.marks.push_back(!m.marks.empty() && m.marks[k]);
+    if (!keepOrigins) return;
+    if (m.inserted.empty()) out.inserted.insert(out.inserted.end(), to - from, 0);
+    else out.inserted.insert(out.inserted.end(), m.inserted.begin() + from, m.inserted.begin() + to);
   };
+  OwnBrackets(m, s.brackets);
   size_t run = 0;
-  size_t i = 0;
-  while (i < m.text.size()) {
-    if (m.text[i] == '[' && SameOccurrence(m, i, ref, refMarks)) {
-      copyRun(run, i);
-      out.text += value;
-      if (keepMarks) out.marks.insert(out.marks.end(), value.size(), true);
-      i += ref.size();
-      run = i;
-      continue;
-    }
-    i += CharLength(m.text, i);
+  for (const Bracket& b : s.brackets) {
+    if (b.which != '[' || b.at < run) continue;
+    if (m.text.compare(b.at, f.ref.size(), f.ref) != 0 || !SameOrigins(m, b.at, f)) continue;
+    copyRun(run, b.at);
+    out.text += value;
+    if (keepOrigins) out.inserted.insert(out.inserted.end(), value.size(), 1);
+    run = b.at + f.ref.size();
   }
   copyRun(run, m.text.size());
   std::swap(m, out);
@@ -194,44 +229,53 @@ std::string QueryResult(ScriptRunner& runner, const std::string& inner) {
   return columns[static_cast<size_t>(column)];
 }
 
-std::string Resolve(ScriptRunner& runner, char sigil, const std::string& inner) {
-  switch (sigil) {
-    case '#': return runner.variables.Get(inner);
-    case '@': return CallBuiltin(runner, inner);
-    case '$': return RegexResult(runner, inner);
-    case '%': return QueryResult(runner, inner);
-    default: return CallNativeFunction(runner, inner);  // '~'
+// The items of a call: the inner text cut at every "<<<" of three own bytes.
+// "<" is never a trail byte, so a byte-wise search finds only whole "<<<".
+std::vector<std::string> CallItems(std::string_view inner, const uint8_t* inserted) {
+  std::vector<std::string> items;
+  const size_t n = std::strlen(kCallItemSeparator);
+  auto own = [&](size_t at) {
+    if (!inserted) return true;
+    for (size_t k = 0; k < n; ++k)
+      if (inserted[at + k]) return false;
+    return true;
+  };
+  size_t pos = 0;
+  for (size_t hit = inner.find(kCallItemSeparator); hit != std::string_view::npos;
+       hit = inner.find(kCallItemSeparator, hit + 1)) {
+    if (hit < pos || !own(hit)) continue;
+    items.emplace_back(inner.substr(pos, hit - pos));
+    pos = hit + n;
   }
+  items.emplace_back(inner.substr(pos));
+  return items;
 }
 
-struct Found {
-  std::string ref;
-  std::vector<bool> marks;
-};
-
-// Working storage of one substitution, kept per thread so that the hot loop
-// allocates nothing once warm; a nested substitution (a hook that substitutes
-// while a reference is being resolved) gets fresh storage.
-struct Scratch {
-  std::vector<Reference> refs;
-  std::vector<Found> found;
-  MarkedText spare;
-  bool busy = false;
-};
+// The value of the reference [r.start, r.end) of m.
+std::string Resolve(ScriptRunner& runner, const MarkedText& m, const Reference& r) {
+  const char sigil = m.text[r.start + 1];
+  const std::string inner = m.text.substr(r.start + 2, r.end - r.start - 3);
+  const uint8_t* inserted = m.inserted.empty() ? nullptr : m.inserted.data() + r.start + 2;
+  switch (sigil) {
+    case '#': return runner.variables.Get(inner);
+    case '@': return CallBuiltin(runner, CallItems(inner, inserted), inner);
+    case '$': return RegexResult(runner, inner);
+    case '%': return QueryResult(runner, inner);
+    default: return CallNativeFunction(runner, CallItems(inner, inserted), inner);  // '~'
+  }
+}
 
 // A pass that found a single reference: it is its own only occurrence (any
 // other would have been found too), so its value goes straight in its place.
 bool SpliceOnly(ScriptRunner& runner, MarkedText& m, const Reference& r) {
   if (m.text[r.start + 1] == '!') return false;
-  std::string value = Resolve(runner, m.text[r.start + 1],
-                              m.text.substr(r.start + 2, r.end - r.start - 3));
-  const size_t length = r.end - r.start;
-  if (!m.marks.empty() || value.find_first_of("[]") != std::string::npos) {
-    if (m.marks.empty()) m.marks.assign(m.text.size(), false);
-    m.marks.erase(m.marks.begin() + r.start, m.marks.begin() + r.end);
-    m.marks.insert(m.marks.begin() + r.start, value.size(), true);
+  std::string value = Resolve(runner, m, r);
+  if (!m.inserted.empty() || NeedsOrigins(value)) {
+    if (m.inserted.empty()) m.inserted.assign(m.text.size(), 0);
+    m.inserted.erase(m.inserted.begin() + r.start, m.inserted.begin() + r.end);
+    m.inserted.insert(m.inserted.begin() + r.start, value.size(), 1);
   }
-  m.text.replace(r.start, length, value);
+  m.text.replace(r.start, r.end - r.start, value);
   return true;
 }
 
@@ -239,24 +283,23 @@ bool SpliceOnly(ScriptRunner& runner, MarkedText& m, const Reference& r) {
 // The references are taken from the text the pass began with, and each one
 // then replaces its occurrences in the text as it is by then.
 bool SubstitutePass(ScriptRunner& runner, MarkedText& m, Scratch& s) {
-  FindReferences(m, s.refs);
-  if (s.found.size() < s.refs.size()) s.found.resize(s.refs.size());
-  for (size_t k = 0; k < s.refs.size(); ++k) {
-    const Reference& r = s.refs[k];
-    Found& f = s.found[k];
-    f.ref.assign(m.text, r.start, r.end - r.start);
-    f.marks.clear();
-    if (!m.marks.empty()) f.marks.assign(m.marks.begin() + r.start, m.marks.begin() + r.end);
-  }
+  OwnBrackets(m, s.brackets);
+  FindReferences(m, s.brackets, s.refs);
   if (s.refs.size() == 1) return SpliceOnly(runner, m, s.refs[0]);
+  if (s.found.size() < s.refs.size()) s.found.resize(s.refs.size());
+  for (size_t k = 0; k < s.refs.size(); ++k) TakeReference(m, s.refs[k], s.found[k]);
   bool changed = false;
+  MarkedText alone;
   for (size_t k = 0; k < s.refs.size(); ++k) {
     const Found& f = s.found[k];
-    char sigil = f.ref[1];
-    if (sigil == '!') continue;  // stays as it is, and computes nothing
+    if (f.ref[1] == '!') continue;  // stays as it is, and computes nothing
     changed = true;
-    std::string value = Resolve(runner, sigil, f.ref.substr(2, f.ref.size() - 3));
-    ReplaceOccurrences(m, f.ref, f.marks, value, s.spare);
+    // The reference as a text of its own, so that it resolves exactly as it
+    // was found, whatever the earlier replacements of this pass did.
+    alone.text = f.ref;
+    alone.inserted = f.inserted;
+    std::string value = Resolve(runner, alone, Reference{0, f.ref.size()});
+    ReplaceOccurrences(m, f, value, s);
   }
   return changed;
 }
@@ -273,7 +316,7 @@ void Substitute(ScriptRunner& runner, std::string& text) {
   for (int pass = 0; pass < kMaxPasses; ++pass) {
     if (!SubstitutePass(runner, m, s)) break;
     // Without any "[" of the script's own left, a further pass finds nothing.
-    if (m.marks.empty() && std::memchr(m.text.data(), '[', m.text.size()) == nullptr) break;
+    if (m.inserted.empty() && std::memchr(m.text.data(), '[', m.text.size()) == nullptr) break;
   }
   text = std::move(m.text);
   s.busy = false;

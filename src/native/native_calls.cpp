@@ -5,6 +5,7 @@
 #include "engine/script_runner.h"
 #include "native/native_invoke.h"
 #include "native/native_reference.h"
+#include "support/files.h"
 #include "support/messages.h"
 
 namespace qp {
@@ -70,7 +71,8 @@ void LoadLibraryCommand(ScriptRunner& runner, const std::string& operand) {
   ForgetLibrary(runner, name);
   // An empty path would open the program itself; it counts as a failed load.
   // A failed load is noticed only when one of its functions is called.
-  void* handle = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle =
+      path.empty() ? nullptr : dlopen(FileSystemPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   runner.libraries[name] = handle;
 }
 
@@ -83,7 +85,11 @@ void UnloadLibraryCommand(ScriptRunner& runner, const std::string& name) {
 }
 
 std::string CallNativeFunction(ScriptRunner& runner, const std::string& inner) {
-  const std::vector<std::string> items = SplitNativeItems(inner);
+  return CallNativeFunction(runner, SplitNativeItems(inner), inner);
+}
+
+std::string CallNativeFunction(ScriptRunner& runner, const std::vector<std::string>& items,
+                               const std::string& inner) {
   const NativeItem function = ParseReported(runner, items[0]);
   void* entry = ResolveEntryPoint(runner, function.text, inner);
   if (entry == nullptr) return std::string();

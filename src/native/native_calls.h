@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace qp {
 
@@ -13,6 +14,11 @@ void LoadLibraryCommand(ScriptRunner& runner, const std::string& operand);
 // entry points, or reports the undefined-library error.
 void UnloadLibraryCommand(ScriptRunner& runner, const std::string& name);
 // The "~" reference: calls "lib.func<<<args..." and returns the result text.
+// `items` are the call's items as the substitution cut them (only at the
+// script's own "<<<"); `inner` is the whole text, for error reports.
+std::string CallNativeFunction(ScriptRunner& runner, const std::vector<std::string>& items,
+                               const std::string& inner);
+// The same for a text that is cut at every "<<<".
 std::string CallNativeFunction(ScriptRunner& runner, const std::string& inner);
 // Frees every library of the runner (at its destruction).
 void FreeLibraries(ScriptRunner& runner);

@@ -1,11 +1,12 @@
 #include "native/native_reference.h"
 
+#include "engine/script_runner.h"
 #include "support/text.h"
 
 namespace qp {
 
 std::vector<std::string> SplitNativeItems(const std::string& inner) {
-  return SplitAll(inner, "<<<");
+  return SplitAll(inner, kCallItemSeparator);
 }
 
 NativeItem ParseNativeItem(const std::string& item) {

@@ -43,21 +43,4 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view content, un
   return false;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
-  content.clear();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buffer[65536];
-  bool ok = true;
-  for (;;) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    if (n <= 0) break;
-    content.append(buffer, static_cast<size_t>(n));
-  }
-  close(fd);
-  return ok;
-}
-
 }  // namespace qp

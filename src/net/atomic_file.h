@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/files.h"  // ReadWholeFile
+
 namespace qp {
 
 // False when the temporary file cannot be created or written, or the rename
@@ -12,8 +14,5 @@ namespace qp {
 // (the permissions of an existing target are kept).
 bool ReplaceFileAtomically(const std::string& path, std::string_view content,
                            unsigned mode = 0666);
-
-// The whole file as bytes; false when it cannot be opened or read.
-bool ReadWholeFile(const std::string& path, std::string& content);
 
 }  // namespace qp

@@ -5,6 +5,7 @@
 
 #include <limits>
 
+#include "support/characters.h"
 #include "support/codepage.h"
 
 namespace qp {
@@ -27,25 +28,6 @@ const std::vector<char16_t>& LowerTable() {
     return t;
   }();
   return table;
-}
-
-// Replaces every occurrence of `from` that starts on a character boundary of
-// the active code page (a trail byte of a two-byte character never starts one).
-std::string ReplaceEvery(std::string_view text, std::string_view from, std::string_view to) {
-  std::string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    if (text.compare(i, from.size(), from) == 0) {
-      out += to;
-      i += from.size();
-      continue;
-    }
-    size_t length = CharLengthAt(text, i);
-    out.append(text.substr(i, length));
-    i += length;
-  }
-  return out;
 }
 
 }  // namespace
@@ -148,9 +130,9 @@ std::string RegexPattern::ReplaceAll(std::string_view text, std::string_view rep
   while (matched) {
     std::string copy(replacement);
     for (int32_t g = 1; g < groupCount_; ++g)
-      copy = ReplaceEvery(copy, "$" + std::to_string(g), GroupText(text, subject, g));
+      copy = ReplaceOnBoundaries(copy, "$" + std::to_string(g), GroupText(text, subject, g));
     std::string marked = GroupText(text, subject, 0);
-    if (!marked.empty()) result = ReplaceEvery(result, marked, copy);
+    if (!marked.empty()) result = ReplaceOnBoundaries(result, marked, copy);
     next = NextStart(next);
     if (next >= n) break;
     matched = Match(subject.wide, next, next);

@@ -32,7 +32,7 @@ const GbkTables& Gbk() {
     iconv_t cd = iconv_open("UTF-16LE", "GBK");
     for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
       for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
-        if (trail == 0x7F) continue;
+        if (!IsGbkTrailByte(static_cast<unsigned char>(trail))) continue;
         char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
         char out[8];
         char* ip = in;
@@ -56,25 +56,16 @@ const GbkTables& Gbk() {
 // Decodes one UTF-8 sequence at text[i]; returns the code point or -1, and the
 // number of bytes taken (at least 1).
 int32_t DecodeUtf8(std::string_view text, size_t i, size_t& length) {
-  auto b = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char c = b(i);
-  length = 1;
-  if (c < 0x80) return c;
-  int extra;
-  int32_t cp;
-  if (c >= 0xC2 && c <= 0xDF) { extra = 1; cp = c & 0x1F; }
-  else if (c >= 0xE0 && c <= 0xEF) { extra = 2; cp = c & 0x0F; }
-  else if (c >= 0xF0 && c <= 0xF4) { extra = 3; cp = c & 0x07; }
-  else return -1;
-  if (i + extra >= text.size()) return -1;
-  for (int k = 1; k <= extra; ++k) {
-    if ((b(i + k) & 0xC0) != 0x80) return -1;
-    cp = (cp << 6) | (b(i + k) & 0x3F);
-  }
-  if ((extra == 2 && cp < 0x800) || (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-      (cp >= 0xD800 && cp <= 0xDFFF))
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  length = Utf8SequenceLength(text, i);
+  if (length == 0) {
+    length = 1;
     return -1;
-  length = extra + 1;
+  }
+  if (length == 1) return c;
+  static constexpr unsigned char kLeadMask[5] = {0, 0, 0x1F, 0x0F, 0x07};
+  int32_t cp = c & kLeadMask[length];
+  for (size_t k = 1; k < length; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
   return cp;
 }
 
@@ -132,7 +123,7 @@ size_t WidenAscii(const unsigned char* from, size_t count, char16_t* to, uint32_
 // Writes into storage sized for the worst case (one unit per byte) and trims
 // at the end: appending unit by unit costs a call per character.
 void DecodeInto(std::string_view text, int codePage, std::u16string& out,
-                std::vector<uint32_t>* offsets) {
+                std::vector<uint32_t>* offsets, bool* lossy = nullptr) {
   out.resize(text.size());
   if (offsets) offsets->resize(text.size() + 1);
   uint32_t* offset = offsets ? offsets->data() : nullptr;
@@ -156,6 +147,7 @@ void DecodeInto(std::string_view text, int codePage, std::u16string& out,
     } else if (utf8) {
       int32_t cp = DecodeUtf8(text, i, length);
       if (cp < 0) {
+        if (lossy) *lossy = true;
         put(kReplacement, i);
       } else if (cp >= 0x10000) {
         cp -= 0x10000;
@@ -165,12 +157,16 @@ void DecodeInto(std::string_view text, int codePage, std::u16string& out,
         put(static_cast<char16_t>(cp), i);
       }
     } else {
-      char16_t w = 0;
-      if (c >= 0x81 && c <= 0xFE && i + 1 < text.size()) {
+      // The boundary rule of characters.h: a lead byte and a trail-range
+      // byte are one character even when the pair has no mapping.
+      char16_t w = c == 0x80 ? u'\u20AC' : 0;
+      if (IsGbkLeadByte(c) && i + 1 < text.size() &&
+          IsGbkTrailByte(static_cast<unsigned char>(text[i + 1]))) {
         w = gbk->toWide[(c << 8) | static_cast<unsigned char>(text[i + 1])];
-        if (w) length = 2;
+        length = 2;
       }
-      put(w ? w : (c == 0x80 ? u'\u20AC' : kReplacement), i);
+      if (!w && lossy) *lossy = true;
+      put(w ? w : kReplacement, i);
     }
     i += length;
   }
@@ -187,7 +183,7 @@ std::u16string Decode(std::string_view text, int codePage, std::vector<uint32_t>
   return out;
 }
 
-std::string Encode(std::u16string_view text, int codePage) {
+std::string Encode(std::u16string_view text, int codePage, bool* lossy = nullptr) {
   std::string out;
   out.reserve(text.size() * 2);
   const bool utf8 = Resolve(codePage) == kCodePageUtf8;
@@ -205,6 +201,7 @@ std::string Encode(std::u16string_view text, int codePage) {
         cp = 0x10000 + ((w - 0xD800) << 10) + (text[i + 1] - 0xDC00);
         ++i;
       } else if (w >= 0xD800 && w <= 0xDFFF) {
+        if (lossy) *lossy = true;
         out += '?';
         continue;
       }
@@ -217,6 +214,7 @@ std::string Encode(std::u16string_view text, int codePage) {
     }
     uint16_t code = gbk->fromWide[w];
     if (code == 0) {
+      if (lossy) *lossy = true;
       out += '?';
       if (w >= 0xD800 && w <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
           text[i + 1] <= 0xDFFF)
@@ -243,23 +241,6 @@ int CodePageFromSetting(std::string_view value) {
   return (v == "utf-8" || v == "utf8" || v == "65001") ? kCodePageUtf8 : kCodePageGbk;
 }
 
-bool IsLeadByte(unsigned char c) {
-  if (ActiveCodePage() == kCodePageUtf8) return c >= 0xC2 && c <= 0xF4;
-  return c >= 0x81 && c <= 0xFE;
-}
-
-size_t CharLengthAt(std::string_view text, size_t i) {
-  unsigned char c = static_cast<unsigned char>(text[i]);
-  if (c < 0x80) return 1;
-  size_t length = 1;
-  if (ActiveCodePage() == kCodePageUtf8) {
-    DecodeUtf8(text, i, length);
-  } else if (c >= 0x81 && c <= 0xFE && i + 1 < text.size()) {
-    length = 2;
-  }
-  return length;
-}
-
 std::u16string ToWide(std::string_view text) { return Decode(text, kCodePageActive, nullptr); }
 
 std::u16string ToWide(std::string_view text, std::vector<uint32_t>& offsets) {
@@ -276,6 +257,14 @@ std::string ConvertCodePage(std::string_view text, int from, int to) {
   // Always a round trip, even between equal code pages, so that invalid
   // sequences come out as the default character in every case.
   return Encode(Decode(text, from, nullptr), to);
+}
+
+bool ConvertCodePageExactly(std::string_view text, int from, int to, std::string& out) {
+  bool lossy = false;
+  std::u16string wide;
+  DecodeInto(text, from, wide, nullptr, &lossy);
+  out = Encode(wide, to, &lossy);
+  return !lossy;
 }
 
 std::string ActiveToUtf8(std::string_view text) {

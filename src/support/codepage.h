@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/characters.h"  // character boundaries
+
 namespace qp {
 
 // Code page numbers as scripts and settings know them.
@@ -27,12 +29,6 @@ int ActiveCodePage();
 // everything else GBK.
 int CodePageFromSetting(std::string_view value);
 
-// True when byte c starts a two-or-more-byte character in the active code page.
-bool IsLeadByte(unsigned char c);
-// Number of bytes of the character that starts at text[i] (at least 1, never
-// past the end of the text).
-size_t CharLengthAt(std::string_view text, size_t i);
-
 // Active code page -> UTF-16. Bytes that do not form a character become U+003F.
 std::u16string ToWide(std::string_view text);
 // The same, also recording for every UTF-16 unit the byte offset at which its
@@ -47,6 +43,10 @@ std::string FromWide(std::u16string_view text);
 // Converts between two code pages (kCodePageActive, 936 or 65001) by way of
 // UTF-16; characters without a mapping become the target's default "?".
 std::string ConvertCodePage(std::string_view text, int from, int to);
+
+// The same, false when some character had no mapping in the target or some
+// bytes formed no character of the source (`out` then holds the "?" form).
+bool ConvertCodePageExactly(std::string_view text, int from, int to, std::string& out);
 
 // Shortcuts for the edges: what a person sees is UTF-8.
 std::string ActiveToUtf8(std::string_view text);

@@ -3,10 +3,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 
+#include "support/files.h"
 #include "support/text.h"
 
 namespace qp {
@@ -48,23 +47,19 @@ void SetProgramDir(std::string dir) {
   g_programDirSet = true;
 }
 
-std::string ToSlashes(std::string_view path) {
-  std::string out(path);
-  for (char& c : out)
-    if (c == '\\') c = '/';
-  return out;
-}
+std::string ProgramDirText() { return ScriptPath(ProgramDir()); }
 
 std::string ProgramPath(std::string_view relative) {
-  std::string rel = ToSlashes(relative);
+  std::string rel = FileSystemPath(relative);
   while (!rel.empty() && rel.front() == '/') rel.erase(0, 1);
   return ProgramDir() + "/" + rel;
 }
 
 IniFile::IniFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string line, section;
-  while (std::getline(in, line)) {
+  std::string content;
+  ReadWholeFile(path, content);
+  std::string section;
+  for (const std::string& line : SplitAll(content, "\n")) {
     std::string_view view = Trim(line);
     if (view.empty() || view.front() == ';' || view.front() == '#') continue;
     if (view.front() == '[') {

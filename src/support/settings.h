@@ -12,19 +12,24 @@
 
 namespace qp {
 
-// The program folder without a trailing "/". Computed once, on first use.
+// The program folder without a trailing "/", as the file system names it
+// (UTF-8). Computed once, on first use.
 const std::string& ProgramDir();
+// The same folder as a script value ("userpath", the start of "source"): in
+// the code page (files.h).
+std::string ProgramDirText();
 // For tests and tools: replaces the program folder (call before scripts run).
 void SetProgramDir(std::string dir);
-// Joins the program folder with a relative path written with "\" or "/"
-// separators ("Script\sub\job.qvr" -> "<dir>/Script/sub/job.qvr").
+// Joins the program folder with a relative path that a script, a boot line
+// or Config.ini gives, in the code page, written with "\" or "/" separators
+// ("Script\sub\job.qvr" -> "<dir>/Script/sub/job.qvr"); the result is a
+// file-system path.
 std::string ProgramPath(std::string_view relative);
-// Turns every "\" into "/".
-std::string ToSlashes(std::string_view path);
 
 class IniFile {
  public:
-  // Reads the file; a missing file gives an empty table.
+  // Reads the file; a missing or unreadable file (or a folder) gives an
+  // empty table.
   explicit IniFile(const std::string& path);
   // The value, or `fallback` when section or key is missing. Section and key
   // names are compared without regard to ASCII case, as INI readers do.

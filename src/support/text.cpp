@@ -2,7 +2,6 @@
 
 #include <climits>
 
-#include "support/codepage.h"
 
 namespace qp {
 
@@ -19,36 +18,6 @@ std::string_view TrimRight(std::string_view s) {
 }
 
 std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
-
-namespace {
-template <bool Lower>
-void MapCase(std::string& s) {
-  for (size_t i = 0; i < s.size();) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c >= 0x80) {
-      i += CharLengthAt(s, i);
-      continue;
-    }
-    if (Lower && c >= 'A' && c <= 'Z') s[i] = static_cast<char>(c + 32);
-    if (!Lower && c >= 'a' && c <= 'z') s[i] = static_cast<char>(c - 32);
-    ++i;
-  }
-}
-}  // namespace
-
-std::string AsciiLower(std::string_view s) {
-  std::string out(s);
-  MapCase<true>(out);
-  return out;
-}
-
-std::string AsciiUpper(std::string_view s) {
-  std::string out(s);
-  MapCase<false>(out);
-  return out;
-}
-
-void AsciiLowerInPlace(std::string& s) { MapCase<true>(s); }
 
 int32_t LeadingInt(std::string_view s) {
   size_t i = 0;

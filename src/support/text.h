@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/characters.h"  // case mapping and boundary-safe search
+
 namespace qp {
 
 inline bool IsBlank(unsigned char c) {
@@ -21,12 +23,6 @@ std::string_view TrimLeft(std::string_view s);
 std::string_view TrimRight(std::string_view s);
 std::string_view Trim(std::string_view s);
 inline std::string TrimCopy(std::string_view s) { return std::string(Trim(s)); }
-
-// ASCII-only case mapping that steps over multibyte characters whole, so a
-// trail byte in the range A-Z or a-z of a GBK character is never changed.
-std::string AsciiLower(std::string_view s);
-std::string AsciiUpper(std::string_view s);
-void AsciiLowerInPlace(std::string& s);
 
 // The leading decimal number of a text, as C's atoi reads it: optional blanks,
 // an optional sign, digits; 0 when there is none. Saturates at the int32 range.

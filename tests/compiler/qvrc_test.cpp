@@ -65,4 +65,22 @@ TEST_F(QvrcTest, UnreadableFileExitsWithStatusTwo) {
   EXPECT_EQ(result.out, "");
 }
 
+// A folder, a device or a missing file is no script: exit status 2, nothing
+// listed, and an include that is a folder is an empty include.
+TEST_F(QvrcTest, FoldersAndDevicesAreFilesThatCannotBeRead) {
+  std::filesystem::create_directories(dir_ / "Script" / "lib.qvr");
+  for (const std::string& path : {dir_.string(), std::string("/dev/null/x"),
+                                  (dir_ / "missing.qvr").string(), std::string("/dev/zero")}) {
+    Output result = RunQvrc(path);
+    EXPECT_EQ(result.status, 2) << path;
+    EXPECT_EQ(result.out, "") << path;
+    EXPECT_EQ(RunQvrc("--match a " + path).status, 2) << path;
+  }
+  std::string file = Write("uses.qvr", "using lib\nnote after\n");
+  Output result = RunQvrc("--home " + dir_.string() + " " + file);
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out.find("note\tafter"), result.out.find("note"));
+  EXPECT_NE(result.out.find("note\tafter"), std::string::npos) << result.out;
+}
+
 }  // namespace

@@ -7,10 +7,16 @@
 
 #include "fake_ui.h"
 #include "regex/regex_pattern.h"
+#include "support/code_page_guard.h"
 #include "support/codepage.h"
 
 namespace qp::test {
 namespace {
+
+std::string ReadBack(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 class SubstituteTest : public ::testing::Test {
  protected:
@@ -101,6 +107,87 @@ TEST_F(SubstituteTest, Utf8CodePage) {
   SetActiveCodePage(saved);
 }
 
+// A value whose last byte is a lead byte (half a character, an unmapped pair,
+// a binary body) keeps that byte as a character of its own: the script's "]"
+// after it still closes the reference.
+struct HalfCharacterCase {
+  int codePage;
+  const char* name;
+  std::string value;
+};
+
+TEST_F(SubstituteTest, ValueEndingInALeadByteNeverTakesTheScriptsBracket) {
+  const HalfCharacterCase cases[] = {
+      {kCodePageUtf8, "middle of a UTF-8 character", "\xAD\xE6"},
+      {kCodePageUtf8, "binary ending in 0x85", std::string("PK\x03\x04\x00\x85", 6)},
+      {kCodePageUtf8, "UTF-8 lead byte", "abc\xE4\xB8"},
+      {kCodePageGbk, "GBK lead byte", "abc\xD6"},
+      {kCodePageGbk, "UTF-8 page read as GBK", "\xE4\xB8\xAD\xE6\x96"},
+      {kCodePageGbk, "binary ending in 0x85", "\x85"},
+      {kCodePageGbk, "unmapped GBK pair", "\xA2\xA0\xA2"},
+  };
+  for (const HalfCharacterCase& c : cases) {
+    CodePageGuard codePage(c.codePage);
+    runner->variables.Set("v", c.value);
+    EXPECT_EQ(Sub("[@len<<<[#v]]"), std::to_string(c.value.size())) << c.name;
+    EXPECT_EQ(Sub("<[#v]>[@len<<<x]"), "<" + c.value + ">1") << c.name;
+    // Nor does the script's "[" after the value become its trail byte.
+    EXPECT_EQ(Sub("[#v][@len<<<ab]"), c.value + "2") << c.name;
+    EXPECT_EQ(Sub("[@len<<<[#v]][@len<<<[#v]x]"),
+              std::to_string(c.value.size()) + std::to_string(c.value.size() + 1))
+        << c.name;
+  }
+}
+
+TEST_F(SubstituteTest, InsertedSeparatorsNeverCutACall) {
+  runner->variables.Set("page", "a<<<b<<<w+");
+  runner->variables.Set("lt", "<");
+  EXPECT_EQ(Sub("[@len<<<[#page]]"), "10");
+  runner->variables.Set("sep", "<<<");
+  EXPECT_EQ(Sub("[@replace<<<[#page]<<<[#sep]<<<-]"), "a-b-w+");
+  EXPECT_EQ(Sub("[@indexof<<<[#page]<<<b]"), "4");
+  // A separator made partly of inserted bytes is no separator either.
+  EXPECT_EQ(Sub("[@len<<<x[#lt]<<y]"), "5");
+  // The script's own separators still cut, also around inserted values.
+  runner->variables.Set("n", "2");
+  EXPECT_EQ(Sub("[@substr<<<[#page]<<<[#n]<<<3]"), "<<b");
+  // A call whose items come from a nested call's result stays one item.
+  EXPECT_EQ(Sub("[@len<<<[@replace<<<x<<<x<<<[#sep]]]"), "3");
+}
+
+// "writefile" writes an inserted value whole, whatever its last byte or the
+// "<<<" inside it: the value decides neither where the call ends nor the mode.
+TEST_F(SubstituteTest, WritefileWritesAnInsertedValueWhole) {
+  struct Case {
+    int codePage;
+    const char* name;
+    std::string before, value, mode, after;
+  } cases[] = {
+      {kCodePageUtf8, "half a UTF-8 character", "old", "\xAD\xE6", "<<<w", "\xAD\xE6"},
+      {kCodePageGbk, "GBK lead byte", "old", "x\xD6", "<<<w", "x\xD6"},
+      {kCodePageGbk, "page with <<<w, append kept", "kept;", "<p>x<<<w</p>", "", "kept;<p>x<<<w</p>"},
+  };
+  auto path = std::filesystem::temp_directory_path() / "qp_engine_writefile_whole.txt";
+  runner->variables.Set("p", path.string());
+  for (const Case& c : cases) {
+    CodePageGuard codePage(c.codePage);
+    { std::ofstream(path, std::ios::binary) << c.before; }
+    runner->variables.Set("v", c.value);
+    EXPECT_EQ(Sub("[@writefile<<<[#p]<<<[#v]" + c.mode + "]"), "1") << c.name;
+    EXPECT_EQ(ReadBack(path), c.after) << c.name;
+  }
+  std::filesystem::remove(path);
+}
+
+TEST_F(SubstituteTest, EqualBytesFromAnotherOriginAreAnotherOccurrence) {
+  // After the first pass both calls read "[@len<<<ab]", but the second one's
+  // "<<<" was inserted: it is a call of the one item "len<<<ab", a name no
+  // built-in has, and the first call's value does not fill it.
+  runner->variables.Set("e", "");
+  runner->variables.Set("s", "<<<");
+  EXPECT_EQ(Sub("[@len<<<a[#e]b] [@len[#s]ab]"), "2 ");
+}
+
 TEST(SubstituteScript, PageBodyWithACallStaysTextWhenShown) {
   auto path = std::filesystem::temp_directory_path() / "qp_engine_injection_run.txt";
   std::filesystem::remove(path);
@@ -109,9 +196,9 @@ TEST(SubstituteScript, PageBodyWithACallStaysTextWhenShown) {
   std::string body = "[@writefile<<<" + path.string() + "<<<x]";
   runner->variables.Set("http_body", body);
   qp::Run(*runner);
-  // The call still runs over the inserted text; its "<<<" cut the arguments,
-  // so "len" counts "[@writefile".
-  EXPECT_EQ(ui.Notes(), (std::vector<std::string>{body, "11"}));
+  // The call still runs over the inserted text, whose "<<<" are text too:
+  // "len" counts the whole body.
+  EXPECT_EQ(ui.Notes(), (std::vector<std::string>{body, std::to_string(body.size())}));
   EXPECT_FALSE(std::filesystem::exists(path));
 }
 

@@ -7,6 +7,7 @@
 #include "net/http_session.h"
 #include "net/page_charset.h"
 #include "support/codepage.h"
+#include "support/files.h"
 #include "support/messages.h"
 #include "support/settings.h"
 #include "support/text.h"
@@ -119,7 +120,7 @@ void RunExpandedCommand(ScriptRunner& runner, CommandCode code, const std::strin
     case kGet: RunPageRequest(runner, operand, false); return;
     case kPost: RunPageRequest(runner, operand, true); return;
     case kCaptcha: RunCaptcha(runner, operand); return;
-    case kSaveTo: http.SetSaveTo(operand); return;
+    case kSaveTo: http.SetSaveTo(FileSystemPath(operand)); return;
     case kAdd: RunFormField(runner, operand, true); return;
     case kAddX: RunFormField(runner, operand, false); return;
     case kUpText: RunUploadPart(runner, operand, false); return;
@@ -131,8 +132,8 @@ void RunExpandedCommand(ScriptRunner& runner, CommandCode code, const std::strin
     case kEncoding: http.SetEncoding(operand); return;
     case kImitate: http.SetUserAgent(operand); return;
     case kDelCookies: http.cookies.entries.erase(operand); return;
-    case kResumeCookies: http.cookies.Resume(operand); return;
-    case kSaveCookies: http.cookies.Save(operand); return;
+    case kResumeCookies: http.cookies.Resume(FileSystemPath(operand)); return;
+    case kSaveCookies: http.cookies.Save(FileSystemPath(operand)); return;
     default: break;
   }
   CookieStore store;

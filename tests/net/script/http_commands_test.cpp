@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
@@ -266,6 +267,47 @@ TEST_F(HttpCommands, UploadThroughTheScript) {
   EXPECT_NE(request.find("filename=\"" + home.File("pic.png") +
                          "\"\r\nContent-Type: application/x-png\r\n\r\nPNGDATA\r\n"),
             std::string::npos);
+}
+
+// Page bodies that end in half a character, or hold "<<<", are one argument
+// of a built-in whatever their bytes: the script's own "]" and "<<<" decide.
+TEST_F(HttpCommands, PageBytesNeverChangeACallOfTheScript) {
+  struct Case {
+    const char* name;
+    std::string body;
+  } cases[] = {
+      {"UTF-8 page with an unrecognised charset",
+       "<meta charset=x-unheard-of>\xe4\xb8\xad\xe6\x96\x87\xe4\xb8"},
+      {"binary body ending in 0x85", std::string("GIF89a\x00\x01\x85", 9)},
+      {"page containing <<<", "<p>a<<<w<<<b</p>"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string out = home.File("Temp/page.bin");
+    std::remove(out.c_str());
+    replies = {"HTTP/1.0 200 OK\r\n\r\n" + c.body};
+    RunScript("get URL/p\nvar [#n] [@len<<<[#http_body]]\nvar [#w] [@writefile<<<" + out +
+              "<<<[#http_body]]\n");
+    EXPECT_EQ(Var("n"), std::to_string(c.body.size()));
+    EXPECT_EQ(Var("w"), "1");
+    EXPECT_EQ(home.Read("Temp/page.bin"), c.body);
+  }
+}
+
+// saveto, savecookies and resumecookies take GBK names; the files carry the
+// UTF-8 names a Linux user sees.
+TEST_F(HttpCommands, FileNamesFromScriptsAreUtf8OnDisk) {
+  ASSERT_EQ(ActiveCodePage(), kCodePageGbk);
+  const std::string zhongGbk = "\xD6\xD0", zhongUtf8 = "\xE4\xB8\xAD";
+  replies = {"HTTP/1.0 200 OK\r\n\r\nbody"};
+  std::string dir = home.path();
+  RunScript("saveto " + dir + "\\Temp\\" + zhongGbk + ".html\nget URL/a\n"
+            "setcookies a 1\nsavecookies " + dir + "\\Temp\\" + zhongGbk + ".cookies\n"
+            "clearcookies\nresumecookies " + dir + "/Temp/" + zhongGbk + ".cookies\n"
+            "getcookies [#c] a\n");
+  EXPECT_EQ(home.Read("Temp/" + zhongUtf8 + ".html"), "body");
+  EXPECT_TRUE(std::filesystem::exists(home.File("Temp/" + zhongUtf8 + ".cookies")));
+  EXPECT_EQ(Var("c"), "1");
 }
 
 }  // namespace

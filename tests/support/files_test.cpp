@@ -1,0 +1,89 @@
+// File names between the code page and the file system, and the one reader
+// of whole files.
+#include "support/files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "support/code_page_guard.h"
+#include "support/codepage.h"
+#include "support/settings.h"
+
+namespace qp {
+namespace {
+
+const std::string kZhongUtf8 = "\xE4\xB8\xAD";  // 中
+const std::string kZhongGbk = "\xD6\xD0";
+
+class FileNamesTest : public ::testing::Test {
+ protected:
+  CodePageGuard restore{kCodePageGbk};
+};
+
+TEST_F(FileNamesTest, GbkPathsBecomeUtf8Names) {
+  SetActiveCodePage(kCodePageGbk);
+  EXPECT_EQ(FileSystemPath("Temp\\" + kZhongGbk + ".txt"), "Temp/" + kZhongUtf8 + ".txt");
+  // A GBK character whose trail byte is "\" stays one character.
+  EXPECT_EQ(FileSystemPath("a\\\x81\x5C.txt"),
+            "a/" + ConvertCodePage("\x81\x5C", kCodePageGbk, kCodePageUtf8) + ".txt");
+  EXPECT_EQ(ScriptPath("/home/" + kZhongUtf8), "/home/" + kZhongGbk);
+}
+
+TEST_F(FileNamesTest, Utf8HomeKeepsTheBytes) {
+  SetActiveCodePage(kCodePageUtf8);
+  EXPECT_EQ(FileSystemPath("Temp\\" + kZhongUtf8), "Temp/" + kZhongUtf8);
+  EXPECT_EQ(ScriptPath("/home/" + kZhongUtf8 + "/\x85"), "/home/" + kZhongUtf8 + "/\x85");
+}
+
+TEST_F(FileNamesTest, NamesTheCodePageCannotHoldAreReportedOnce) {
+  SetActiveCodePage(kCodePageGbk);
+  // Korean Hangul has no GBK form.
+  const std::string hangul = "/home/\xED\x95\x9C";
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(ScriptPath(hangul), "/home/?");
+  EXPECT_EQ(ScriptPath(hangul), "/home/?");
+  std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("GBK cannot hold"), std::string::npos) << err;
+  EXPECT_EQ(err.find("GBK cannot hold"), err.rfind("GBK cannot hold")) << "reported twice";
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(FileSystemPath("x\xFF.txt"), "x?.txt");
+  err = ::testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("no GBK text"), std::string::npos) << err;
+}
+
+TEST_F(FileNamesTest, ProgramPathAndProgramDirText) {
+  SetActiveCodePage(kCodePageGbk);
+  const std::string saved = ProgramDir();
+  SetProgramDir("/tmp/" + kZhongUtf8);
+  EXPECT_EQ(ProgramDirText(), "/tmp/" + kZhongGbk);
+  EXPECT_EQ(ProgramPath("Script\\" + kZhongGbk + ".qvr"),
+            "/tmp/" + kZhongUtf8 + "/Script/" + kZhongUtf8 + ".qvr");
+  SetProgramDir(saved);
+}
+
+TEST(ReadWholeFile, OnlyRegularFilesAreRead) {
+  auto dir = std::filesystem::temp_directory_path() / ("qp_files_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "a.txt", std::ios::binary) << "one\r\ntwo";
+  const std::string fifo = (dir / "pipe").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string content = "stale";
+  EXPECT_TRUE(ReadWholeFile((dir / "a.txt").string(), content));
+  EXPECT_EQ(content, "one\r\ntwo");
+  const std::string notFiles[] = {dir.string(), fifo, "/dev/zero", (dir / "missing").string(), ""};
+  for (const std::string& path : notFiles) {
+    content = "stale";
+    EXPECT_FALSE(ReadWholeFile(path, content)) << path;
+    EXPECT_EQ(content, "") << path;
+  }
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace qp
