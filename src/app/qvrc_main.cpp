@@ -21,6 +21,10 @@
 #include "support/codepage.h"
 #include "support/settings.h"
 
+#ifndef QP_VERSION
+#define QP_VERSION "0"
+#endif
+
 namespace {
 
 std::string Escape(const std::string& text, bool tabsAndCr) {
@@ -234,6 +238,14 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     while (arg.size() > 1 && arg.back() == '/') arg.pop_back();  // "examples/" is "examples"
+    if (arg == "--version") {
+      std::printf("qvrc %s\n", QP_VERSION);
+      return 0;
+    }
+    if (arg == "--help") {
+      Usage();
+      return 0;
+    }
     if (arg == "--home" && i + 1 < argc) {
       home = argv[++i];
       while (home.size() > 1 && home.back() == '/') home.pop_back();

@@ -347,23 +347,21 @@ class ProgramCheck : public CompileListener {
   }
 
   // Handler labels "<on_SOURCE_EVENT>": the tray and the hotkey raise a fixed
-  // set of events, windows any event; a window named with upper case never
-  // reaches its handlers, whose labels are stored in lower case.
+  // set of events, windows any event. Labels are stored in lower case while
+  // the event's label is composed from the window's name as written, so a
+  // window named with upper case never reaches its handlers.
   void CheckHandlers() {
-    for (const std::string& window : windows_)
-      if (HasUpper(window))
-        for (const auto& [name, at] : labelsAt_)
-          if (name.rfind("<on_" + AsciiLower(window) + "_", 0) == 0)
-            Warn(at, "handler label \"" + name + "\" can never match: window \"" + window +
-                         "\" has upper case, and labels are stored in lower case");
     for (const auto& [written, at] : labelsWritten_) {
       std::string name = AsciiLower(written);
       if (name.rfind("<on_", 0) != 0) continue;
       std::string rest = name.substr(4, name.size() - 5);
       std::string problem = HandlerProblem(rest);
-      if (problem.empty() && HasUpper(written) && !IsFixedSource(rest) && !WindowFor(rest))
-        problem = "labels are stored in lower case, so only a window named in lower case reaches it";
-      if (!problem.empty()) Warn(at, "handler label \"" + written + "\" can never match: " + problem);
+      if (!problem.empty()) {
+        Warn(at, "handler label \"" + written + "\" can never match: " + problem);
+      } else if (HasUpper(written) && !IsFixedSource(rest) && !WindowFor(rest)) {
+        Warn(at, "handler label \"" + written + "\" is stored in lower case: only events of a "
+                 "window named in lower case reach it");
+      }
     }
   }
 
@@ -390,9 +388,11 @@ class ProgramCheck : public CompileListener {
       for (const std::string& e : source.events) known += (known.empty() ? "" : ", ") + e;
       return "\"" + std::string(source.name) + "\" raises only " + known;
     }
-    if (anyWindow_ || WindowFor(rest)) return std::string();
+    if (WindowFor(rest)) return std::string();
     for (const std::string& window : windows_)
-      if (AsciiLower(rest).rfind(AsciiLower(window) + "_", 0) == 0) return std::string();
+      if (rest.rfind(AsciiLower(window) + "_", 0) == 0)
+        return "window \"" + window + "\" has upper case, and labels are stored in lower case";
+    if (anyWindow_) return std::string();
     return "no source raises it (the tray, the system hotkey or a window that openwindow opens)";
   }
 
