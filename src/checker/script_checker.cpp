@@ -89,9 +89,9 @@ std::string_view FirstToken(std::string_view line) {
 }
 
 // A loose line whose first word reads as a mistyped command: a keyword with a
-// "(" or "[" glued to it, or a word one or two letters away from a keyword.
-// Short words need to be closer, so that prose in a multi-line operand is
-// not taken for a command. Gives the explanation, empty when it is none.
+// "(" or "[" glued to it, or a word one letter away from a keyword (two for
+// words of eight letters or more). Short words need to be closer, so that
+// prose in a multi-line operand ("result ...") is not taken for a command. Gives the explanation, empty when it is none.
 std::string UnknownKeyword(std::string_view line) {
   std::string token = AsciiLower(FirstToken(line));
   for (const auto& [keyword, code] : KeywordTable::Instance().entries()) {
@@ -102,7 +102,7 @@ std::string UnknownKeyword(std::string_view line) {
              keyword + "\"";
   }
   if (!IsLetters(token) || token.size() < 4) return std::string();
-  const size_t allowed = token.size() >= 6 ? 2 : 1;
+  const size_t allowed = token.size() >= 8 ? 2 : 1;
   for (const auto& [keyword, code] : KeywordTable::Instance().entries())
     if (EditDistance(token, keyword) <= allowed)
       return "unknown keyword \"" + std::string(FirstToken(line)) + "\" (did you mean \"" + keyword +
@@ -160,11 +160,12 @@ std::string AssignedName(std::string_view word) {
   return std::string();
 }
 
-struct Split2 {
+// The operand split at its first blank, else its first tab, as commands split.
+struct OperandParts {
   std::string first, rest;
   bool found = false;
 };
-Split2 SplitFirst(std::string_view text) {
+OperandParts SplitFirst(std::string_view text) {
   size_t p = text.find(' ');
   if (p == std::string_view::npos) p = text.find('\t');
   if (p == std::string_view::npos) return {std::string(TrimRight(text)), std::string(), false};
@@ -255,7 +256,7 @@ class ProgramCheck : public CompileListener {
   void CollectNames() {
     for (int32_t i = 0; i + 1 < program_.size(); ++i) {
       const ScriptInstruction& in = In(i);
-      Split2 parts = SplitFirst(in.operand);
+      OperandParts parts = SplitFirst(in.operand);
       switch (in.code) {
         case kRegex: patterns_.insert(parts.first); break;
         case kOpenWindow:
@@ -277,7 +278,7 @@ class ProgramCheck : public CompileListener {
 
   void CheckInstruction(int32_t i) {
     const ScriptInstruction& in = In(i);
-    Split2 parts = SplitFirst(in.operand);
+    OperandParts parts = SplitFirst(in.operand);
     switch (in.code) {
       case kGoto: case kCall: CheckJump(i, in.operand); break;
       case kRegex: CheckPattern(i, parts); break;
@@ -304,7 +305,7 @@ class ProgramCheck : public CompileListener {
     Error(At(i), "\"" + what + "\": no file defines the label " + operand);
   }
 
-  void CheckPattern(int32_t i, const Split2& parts) {
+  void CheckPattern(int32_t i, const OperandParts& parts) {
     if (!parts.found || parts.rest.empty()) return Error(At(i), "\"regex\" needs a name and a pattern");
     RegexPattern pattern(parts.rest);
     if (!pattern.valid())
@@ -404,8 +405,8 @@ class ProgramCheck : public CompileListener {
   std::vector<std::pair<std::string, SourceLocation>> labelsWritten_;
   std::set<std::string> patterns_;
   std::set<std::string> windows_;
-  bool anyWindow_ = false;
-  bool splitUsed_ = false;
+  bool anyWindow_ = false;   // some openwindow names its window at run time
+  bool splitUsed_ = false;   // "@split" assigns _0, _1, ...
   friend class ScriptChecker;
 };
 
