@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "compiler/compiler.h"
 #include "compiler/script_program.h"
 #include "engine/runner_control.h"
 #include "engine/ui_request.h"
@@ -24,6 +23,7 @@
 
 namespace qp {
 
+struct SourceMap;    // compiler/compiler.h
 class RegexPattern;  // regex/regex_pattern.h
 class HttpSession;   // net/http_session.h
 class CDBWrapper;    // db/db_wrapper.h

@@ -8,6 +8,7 @@
 #include "engine/script_runner.h"
 #include "support/codepage.h"
 #include "support/settings.h"
+#include "support/text.h"
 
 namespace qp {
 namespace {
@@ -77,7 +78,7 @@ void WriteLine(std::string line) {
 
 bool TraceEnabled() {
   if (const char* value = std::getenv("QUORPACK_TRACE")) return std::string_view(value) == "1";
-  return ReadSetting("trace", "0") == "1";
+  return Trim(ReadSetting("trace", "0")) == "1";
 }
 
 std::string TracePreview(const ScriptRunner& runner, const std::string& operand) {
