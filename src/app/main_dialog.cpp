@@ -8,6 +8,7 @@
 
 #include "compiler/compiler.h"
 #include "compiler/text_file.h"
+#include "engine/trace.h"
 #include "support/files.h"
 #include "support/messages.h"
 #include "support/settings.h"
@@ -55,6 +56,7 @@ void CQuorPackDlg::Initialize() {
   state_.trayTip = ReadSetting("appname", "");
   startedCount_ = 0;
   endedCount_ = 0;
+  trace_ = TraceEnabled();
   LoadBootFile();
 }
 
@@ -72,16 +74,19 @@ void CQuorPackDlg::StartScript(const std::string&, const std::string& name,
                                const std::string& param) {
   std::string path = ProgramPath("Script/" + name);
   auto program = std::make_shared<ScriptProgram>();
+  auto lines = std::make_shared<SourceMap>();
   CompileOptions options;
   options.homeDir = ProgramDir();
   options.rootPath = path;
+  options.sourceMap = lines.get();
   Compile(ReadTextFile(path), *program, options);
   programs_[path] = program;
-  StartThread(path, param, std::move(program));
+  StartThread(path, param, std::move(program), std::move(lines));
 }
 
 void CQuorPackDlg::StartThread(const std::string& path, const std::string& param,
-                               std::shared_ptr<const ScriptProgram> program) {
+                               std::shared_ptr<const ScriptProgram> program,
+                               std::shared_ptr<const SourceMap> lines) {
   auto script = std::make_unique<ScriptThread>();
   script->runner = std::make_unique<ScriptRunner>();
   ScriptRunner& runner = *script->runner;
@@ -94,6 +99,8 @@ void CQuorPackDlg::StartThread(const std::string& path, const std::string& param
   runner.variables.Set("source", ScriptPath(path));
   runner.id = ++startedCount_;
   runner.Load(std::move(program));
+  runner.sourceMap = std::move(lines);
+  runner.trace = trace_;
   runner.ui = &dispatcher_;
   script->active = true;
   runningScripts_.reserve(runningScripts_.size() + 1);  // the append below cannot fail

@@ -68,7 +68,8 @@ class CQuorPackDlg {
 
  private:
   void StartThread(const std::string& path, const std::string& param,
-                   std::shared_ptr<const ScriptProgram> program);
+                   std::shared_ptr<const ScriptProgram> program,
+                   std::shared_ptr<const SourceMap> lines);
   static void ThreadProcedure(CQuorPackDlg* dialog, ScriptThread* script);
   // Resumes a runner that the UI thread holds suspended, keeping `suspended`
   // in step with its suspend count. Caller holds the runner lock.
@@ -88,6 +89,7 @@ class CQuorPackDlg {
   std::vector<std::unique_ptr<ScriptThread>> runningScripts_;
   int startedCount_ = 0;
   int endedCount_ = 0;
+  bool trace_ = false;  // "trace" setting or QUORPACK_TRACE, read at start
   std::string hotkeyText_;
   bool shutDown_ = false;
   // End notices still in the loop when the dialog goes are dropped.

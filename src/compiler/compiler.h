@@ -5,9 +5,11 @@
 // or is dropped, and a bad include adds nothing.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "compiler/script_program.h"
 
@@ -19,12 +21,49 @@ namespace qp {
 std::pair<CommandCode, std::string> ParseLine(std::string_view line,
                                               const KeywordTable& keywords);
 
+// Where one instruction, label or line came from: a file of the SourceMap and
+// its line, counted from 1.
+struct SourceLocation {
+  int32_t file = 0;
+  int32_t line = 0;
+};
+
+// The side table of a compilation: the file and line of every instruction,
+// kept beside the ScriptProgram (which stays as the executor reads it). The
+// final `exit` that the compiler appends gets the root file's last line + 1.
+struct SourceMap {
+  std::vector<std::string> files;          // files[0] is the root (rootPath)
+  std::vector<SourceLocation> locations;   // one per instruction, same index
+  // "FILE:LINE" of an instruction ("?:0" outside the table).
+  std::string Describe(int32_t index) const;
+  std::string Describe(SourceLocation at) const;
+};
+
+// What the compiler passes over silently, told to whoever wants to know
+// (the static checker). Every call comes in source order.
+class CompileListener {
+ public:
+  virtual ~CompileListener() = default;
+  // A label line; `written` is its first token as written, `name` the key.
+  virtual void OnLabel(std::string_view written, const std::string& name, SourceLocation at) = 0;
+  // A `using` line: `opened` is false for a file that cannot be read,
+  // `skipped` true for a cycle or an include nested too deep.
+  virtual void OnInclude(const std::string& path, bool opened, bool skipped, SourceLocation at) = 0;
+  // A line that is no command, label, comment or blank: `joinedTo` is the
+  // index of the instruction whose operand it joined, -1 when it was dropped.
+  virtual void OnLooseLine(std::string_view line, int32_t joinedTo, SourceLocation at) = 0;
+};
+
 struct CompileOptions {
   // Folder that holds Script/; empty means the program folder.
   std::string homeDir;
   // Full path of the file being compiled, when known: an include of it is a
   // cycle like any other.
   std::string rootPath;
+  // Filled when set: the file and line of every instruction.
+  SourceMap* sourceMap = nullptr;
+  // Told about labels, includes and loose lines when set.
+  CompileListener* listener = nullptr;
 };
 
 // Includes nest at most this deep; a deeper `using` is skipped like a cycle.

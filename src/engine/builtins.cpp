@@ -174,13 +174,9 @@ struct Builtin {
 
 // In the order in which names are tried.
 constexpr Builtin kBuiltins[] = {
-    {"len", 2, "0"},       {"isnull", 2, "1"},      {"writefile", 3, "0"},
-    {"readfile", 2, ""},   {"indexof", 3, "-1"},    {"lastindexof", 3, "-1"},
-    {"replace", 3, ""},    {"split", 3, "0"},       {"compare", 3, "0"},
-    {"substr", 3, ""},     {"longtime", 1, ""},     {"time", 1, ""},
-    {"urlencode", 2, ""},  {"lcase", 2, ""},        {"ucase", 2, ""},
-    {"rand", 2, "0"},      {"userpath", 1, ""},     {"robotid", 1, ""},
-    {"screenwidth", 1, ""}, {"screenheight", 1, ""},
+#define QP_BUILTIN(name, minimum, tooFew) {name, minimum, tooFew},
+#include "compiler/builtin_names.def"
+#undef QP_BUILTIN
 };
 
 std::string Run(ScriptRunner& runner, int index, const Items& items, const std::string& callText) {

@@ -9,6 +9,7 @@
 
 #include "db/commands/db_commands.h"
 #include "engine/script_runner.h"
+#include "engine/trace.h"
 #include "native/native_calls.h"
 #include "net/commands/http_commands.h"
 #include "support/messages.h"
@@ -96,6 +97,7 @@ class Executor {
     SendUiRequest(r_, UiRequestKind::FetchWindowEvent, std::string());
     std::string label = "<on_" + r_.variables.Get("window_name") + "_" +
                         r_.variables.Get("window_event") + ">";
+    if (r_.trace) TraceEvent(r_, label);
     int32_t index = r_.program->FindLabel(label);
     if (index >= 0) {
       ++r_.handlerDepth;
@@ -132,6 +134,7 @@ class Executor {
     // An index past the program (a block opened on the last line) ends its
     // frame instead of reading outside the instruction list.
     if (i_ < 0 || i_ > r_.lastIndex) return true;
+    if (r_.trace) TraceInstruction(r_, i_);
     defaultPushed_ = i_ < r_.lastIndex;
     if (defaultPushed_) r_.continuations.push_back(i_ + 1);
     uint32_t errorsBefore = r_.errorCount;

@@ -23,6 +23,7 @@
 
 namespace qp {
 
+struct SourceMap;    // compiler/compiler.h
 class RegexPattern;  // regex/regex_pattern.h
 class HttpSession;   // net/http_session.h
 class CDBWrapper;    // db/db_wrapper.h
@@ -49,6 +50,8 @@ class ScriptRunner {
 
   int32_t id = 0;                                   // 1 for the first script started
   std::shared_ptr<const ScriptProgram> program;     // instructions and labels, read-only
+  std::shared_ptr<const SourceMap> sourceMap;       // file and line of each instruction (trace)
+  bool trace = false;                               // write each instruction to stderr (trace.h)
   int32_t lastIndex = 0;                            // index of the final `exit`
   std::deque<int32_t> continuations;                // top = next instruction; empty = ended
   std::deque<LoopFrame> loops;                      // active `while` loops

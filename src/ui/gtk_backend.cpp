@@ -23,7 +23,10 @@ std::string ProgramIconPath() {
   std::string path = n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
   size_t slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-  return dir + "/quorpack.png";
+  // Beside the executable in a build tree; under share/ once installed.
+  std::string beside = dir + "/quorpack.png";
+  if (access(beside.c_str(), R_OK) == 0) return beside;
+  return dir + "/../share/quorpack/quorpack.png";
 }
 
 std::unique_ptr<GtkBackend> GtkBackend::Create() {

@@ -156,6 +156,53 @@ TEST_F(IncludeTest, CircularIncludesAreSkipped) {
             (Listing{{15, "a"}, {15, "b"}, {15, "self"}, {15, "end"}, {22, ""}}));
 }
 
+// The side table: one file and line per instruction, through includes, with
+// the program itself exactly as without the table.
+TEST_F(IncludeTest, SourceMapGivesFileAndLineThroughIncludes) {
+  Write("lib/mail.qvr", "  continued\n// c\nnote from lib\n<lib>\nusing  inner \n");
+  Write("inner.qvr", "\nnote inner\n");
+  const std::string text = "note before\r\nusing lib.mail\r\n\r\nnote after\r\n";
+  SourceMap map;
+  options_.rootPath = "root.qvr";
+  options_.sourceMap = &map;
+  ScriptProgram program = CompileText(text, options_);
+  options_.sourceMap = nullptr;
+  EXPECT_EQ(Instructions(program), Instructions(CompileText(text, options_)));
+  const std::string lib = (home_ / "Script" / "lib" / "mail.qvr").string();
+  const std::string inner = (home_ / "Script" / "inner.qvr").string();
+  ASSERT_EQ(map.locations.size(), program.instructions.size());
+  std::vector<std::string> where;
+  for (int32_t i = 0; i < program.size(); ++i) where.push_back(map.Describe(i));
+  EXPECT_EQ(where, (std::vector<std::string>{"root.qvr:1", lib + ":3", inner + ":2", "root.qvr:4",
+                                             "root.qvr:5"}));
+  EXPECT_EQ(map.Describe(99), "?:0");
+}
+
+// A listener hears what the compiler passes over: labels as written, includes
+// (missing, cyclic) and loose lines with the instruction they joined.
+TEST_F(IncludeTest, ListenerHearsLabelsIncludesAndLooseLines) {
+  struct Recorder : CompileListener {
+    std::vector<std::string> heard;
+    void OnLabel(std::string_view written, const std::string& name, SourceLocation at) override {
+      heard.push_back("label " + std::string(written) + " " + name + " " + std::to_string(at.line));
+    }
+    void OnInclude(const std::string& path, bool opened, bool skipped, SourceLocation at) override {
+      heard.push_back("using " + std::filesystem::path(path).filename().string() + " " +
+                      std::to_string(opened) + std::to_string(skipped) + " " + std::to_string(at.line));
+    }
+    void OnLooseLine(std::string_view line, int32_t joinedTo, SourceLocation at) override {
+      heard.push_back("loose " + std::string(line) + " " + std::to_string(joinedTo) + " " +
+                      std::to_string(at.line));
+    }
+  } recorder;
+  Write("self.qvr", "using self\n");
+  options_.listener = &recorder;
+  CompileText("top\r\n<Main> x\r\nnote a\r\n  more\r\nusing gone\r\nusing self\r\n", options_);
+  EXPECT_EQ(recorder.heard, (std::vector<std::string>{"loose top -1 1", "label <Main> <main> 2",
+                                                      "loose more 0 4", "using gone.qvr 00 5",
+                                                      "using self.qvr 10 6", "using self.qvr 11 1"}));
+}
+
 TEST_F(IncludeTest, DeepButFiniteIncludeChainsStopAtTheDepthLimit) {
   for (int i = 0; i < kMaxIncludeDepth + 10; ++i)
     Write("d" + std::to_string(i) + ".qvr", "note " + std::to_string(i) + "\nusing d" +

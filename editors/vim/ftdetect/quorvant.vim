@@ -1,0 +1,2 @@
+" Quorvant scripts
+au BufRead,BufNewFile *.qvr setfiletype quorvant
