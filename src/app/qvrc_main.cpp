@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -96,7 +97,7 @@ void AddBootScripts(const std::string& home, qp::ScriptChecker& checker,
     ++lineNumber;
     std::vector<qp::BootLine> parsed = qp::ParseBootFile(line);
     if (parsed.empty()) continue;
-    std::string script = home + "/Script/" + qp::ToSlashes(parsed[0].script);
+    std::string script = home + "/Script/" + qp::FileSystemPath(parsed[0].script);
     std::string bytes;
     if (!ReadBytes(script, bytes))
       checker.Add({boot, lineNumber, true, "the script " + script + " does not exist"});
