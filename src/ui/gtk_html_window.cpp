@@ -1,7 +1,6 @@
 #include "ui/gtk_html_window.h"
 
 #include <algorithm>
-#include <string_view>
 
 #include "support/codepage.h"
 #include "ui/gtk_backend.h"
@@ -20,8 +19,6 @@ constexpr int kDefaultHeight = 190;
 // message handler there.
 constexpr const char* kWorld = "quorpack";
 constexpr const char* kHandler = "quorpack";
-// The source name of evaluations; errors come as "quorpack:LINE:COLUMN: text".
-constexpr std::string_view kSourceName = "quorpack";
 
 // Installs the click handler in the program's script world; run at the start
 // of every document and again after each write or clear, because opening a
@@ -119,19 +116,25 @@ struct GtkHtmlWindow::PendingScript {
 };
 
 std::string EvaluationErrorText(const std::string& message) {
-  std::string_view rest = message;
-  if (rest.substr(0, kSourceName.size()) != kSourceName) return message;
-  rest.remove_prefix(kSourceName.size());
-  for (int field = 0; field < 2; ++field) {
-    if (rest.empty() || rest[0] != ':') return message;
-    rest.remove_prefix(1);
-    size_t digits = 0;
-    while (digits < rest.size() && g_ascii_isdigit(rest[digits])) ++digits;
-    if (digits == 0) return message;
-    rest.remove_prefix(digits);
+  // The place is "SOURCE:LINE:COLUMN: "; the source is a URL, which may hold
+  // colons and digits of its own, but never ":digits:digits: ".
+  for (size_t colon = message.find(':'); colon != std::string::npos;
+       colon = message.find(':', colon + 1)) {
+    size_t at = colon;
+    bool place = true;
+    for (int field = 0; field < 2 && place; ++field) {
+      if (at >= message.size() || message[at] != ':') {
+        place = false;
+        break;
+      }
+      size_t digits = at + 1;
+      while (digits < message.size() && g_ascii_isdigit(message[digits])) ++digits;
+      place = digits > at + 1;
+      at = digits;
+    }
+    if (place && message.compare(at, 2, ": ") == 0) return message.substr(at + 2);
   }
-  if (rest.substr(0, 2) != ": ") return message;
-  return std::string(rest.substr(2));
+  return message;
 }
 
 bool IsPageEvent(const std::string& event) {
@@ -268,10 +271,27 @@ void GtkHtmlWindow::Clear() {
   CallInOwnWorld("document.close();\ndocument.open('text/html');\n", "");
 }
 
+// The size is that of the whole window, title bar and border included, as
+// scripts expect; GTK sizes the part inside them, so once the window exists
+// on the screen the difference is taken off.
 void GtkHtmlWindow::Move(int x, int y, int width, int height) {
-  WindowBox box = ClampedBox(x, y, width, height);
-  gtk_window_move(GTK_WINDOW(window_), box.x, box.y);
-  gtk_window_resize(GTK_WINDOW(window_), box.width, box.height);
+  GtkWindow* window = GTK_WINDOW(window_);
+  int frameWidth = 0;
+  int frameHeight = 0;
+  if (GdkWindow* onScreen = gtk_widget_get_window(window_)) {
+    int inner = 0;
+    int innerHeight = 0;
+    gtk_window_get_size(window, &inner, &innerHeight);
+    frameWidth = std::max(gdk_window_get_width(onScreen) - inner, 0);
+    frameHeight = std::max(gdk_window_get_height(onScreen) - innerHeight, 0);
+  } else if (gtk_widget_get_visible(titleBar_)) {
+    int natural = 0;
+    gtk_widget_get_preferred_height(titleBar_, nullptr, &natural);
+    frameHeight = natural;
+  }
+  WindowBox box = ClampedBox(x, y, width - frameWidth, height - frameHeight);
+  gtk_window_move(window, box.x, box.y);
+  gtk_window_resize(window, box.width, box.height);
   gtk_widget_queue_draw(window_);
 }
 
@@ -301,10 +321,20 @@ void GtkHtmlWindow::SetShowState(WindowShowState state) {
   }
 }
 
-// Without the border the window has no title bar at all.
+// Without the border the window has no title bar at all. The window keeps
+// its outer size, so the page gains (or gives back) the bar's height.
 void GtkHtmlWindow::SetBorder(bool shown) {
+  if (shown == gtk_widget_get_visible(titleBar_)) return;
+  GtkWindow* window = GTK_WINDOW(window_);
+  int width = 0;
+  int height = 0;
+  gtk_window_get_size(window, &width, &height);
+  int bar = gtk_widget_get_allocated_height(titleBar_);
   gtk_widget_set_visible(titleBar_, shown);
-  gtk_window_set_decorated(GTK_WINDOW(window_), shown);
+  // A hidden bar asks for no height: it is measured once shown.
+  if (shown) gtk_widget_get_preferred_height(titleBar_, nullptr, &bar);
+  gtk_window_set_decorated(window, shown);
+  gtk_window_resize(window, width, std::max(height + (shown ? -bar : bar), 1));
 }
 
 void GtkHtmlWindow::SetTaskbar(bool shown) {
@@ -337,7 +367,7 @@ void GtkHtmlWindow::BeginScript(const std::string& source, ScriptDone done) {
                                  new std::shared_ptr<PendingScript>(pending));
   std::string code = ToUtf8(source);
   webkit_web_view_evaluate_javascript(view_, code.c_str(), static_cast<gssize>(code.size()),
-                                      nullptr, std::string(kSourceName).c_str(), pending->cancel,
+                                      nullptr, nullptr, pending->cancel,
                                       OnScriptAnswer,
                                       new std::shared_ptr<PendingScript>(pending));
 }

@@ -95,7 +95,7 @@ class GtkHtmlWindow : public HtmlWindowView {
 bool IsPageEvent(const std::string& event);
 
 // The text of an evaluation's error without the place WebKit puts in front
-// of it ("quorpack:1:5: ReferenceError: ..." gives "ReferenceError: ...");
+// of it ("file:///a.html:1:5: ReferenceError: ..." gives "ReferenceError: ...");
 // other texts are kept.
 std::string EvaluationErrorText(const std::string& message);
 
