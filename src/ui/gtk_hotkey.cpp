@@ -18,12 +18,13 @@ bool GtkBackend::RegisterHotkey(const std::string& text) {
   UnregisterHotkey();
   std::string accelerator = HotkeyAccelerator(text);
   if (accelerator.empty()) return false;
+  // Only an X display has global grabs (not GTK's Wayland back end).
+  if (!keybinder_supported()) return false;
   static bool initialised = false;
   if (!initialised) {
     keybinder_init();
     initialised = true;
   }
-  if (!keybinder_supported()) return false;
   if (!keybinder_bind(accelerator.c_str(), OnHotkey, this)) return false;
   hotkey_ = accelerator;
   return true;

@@ -43,6 +43,7 @@ GtkInputDialog::GtkInputDialog(GtkBackend& backend, ScriptRunner& runner,
 }
 
 GtkInputDialog::~GtkInputDialog() {
+  if (placeSource_) g_source_remove(placeSource_);
   if (window_) gtk_widget_destroy(window_);
 }
 
@@ -89,19 +90,28 @@ void GtkInputDialog::Place(int screenWidth, int screenHeight) {
   g_signal_connect(window_, "map-event", G_CALLBACK(OnMapped), this);
 }
 
+// The frame is put on the edge once the map has been handled: a move from
+// inside the map handler crosses GTK's own configure bookkeeping.
 gboolean GtkInputDialog::OnMapped(GtkWidget* widget, GdkEvent*, gpointer self) {
   auto* dialog = static_cast<GtkInputDialog*>(self);
   g_signal_handlers_disconnect_by_func(widget, reinterpret_cast<gpointer>(OnMapped), self);
-  GdkWindow* window = gtk_widget_get_window(widget);
-  if (!window) return FALSE;
+  if (!dialog->placeSource_) dialog->placeSource_ = g_idle_add(OnPlaceFrame, self);
+  return FALSE;
+}
+
+gboolean GtkInputDialog::OnPlaceFrame(gpointer self) {
+  auto* dialog = static_cast<GtkInputDialog*>(self);
+  dialog->placeSource_ = 0;
+  GdkWindow* window = gtk_widget_get_window(dialog->window_);
+  if (!window) return G_SOURCE_REMOVE;
   GdkRectangle frame;
   gdk_window_get_frame_extents(window, &frame);
   DialogOrigin origin = BottomRightOrigin(dialog->backend_.ScreenWidth(),
                                           dialog->backend_.ScreenHeight(), frame.width,
                                           frame.height);
   if (origin.x != frame.x || origin.y != frame.y)
-    gtk_window_move(GTK_WINDOW(widget), origin.x, origin.y);
-  return FALSE;
+    gtk_window_move(GTK_WINDOW(dialog->window_), origin.x, origin.y);
+  return G_SOURCE_REMOVE;
 }
 
 void GtkInputDialog::Answer(GtkInputDialog* dialog, const std::string& utf8) {

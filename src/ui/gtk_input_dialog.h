@@ -34,6 +34,7 @@ class GtkInputDialog {
   static void OnSend(GtkWidget* widget, gpointer self);
   static gboolean OnDelete(GtkWidget* widget, GdkEvent* event, gpointer self);
   static gboolean OnMapped(GtkWidget* widget, GdkEvent* event, gpointer self);
+  static gboolean OnPlaceFrame(gpointer self);
   static gboolean OnKey(GtkWidget* widget, GdkEventKey* event, gpointer self);
 
   GtkBackend& backend_;
@@ -41,6 +42,7 @@ class GtkInputDialog {
   PromptAnswer answer_;
   GtkWidget* window_ = nullptr;
   GtkWidget* entry_ = nullptr;
+  guint placeSource_ = 0;  // the pending move of the frame onto the edge
 };
 
 // Where the dialog goes: right edge on the screen's right edge, bottom edge

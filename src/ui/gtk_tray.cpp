@@ -20,7 +20,9 @@ constexpr const char* kItemKey = "qp-tray-item";
 void GtkBackend::MakeTray() {
   tray_ = icon_ ? gtk_status_icon_new_from_pixbuf(icon_)
                 : gtk_status_icon_new_from_icon_name("application-x-executable");
-  gtk_status_icon_set_name(tray_, "quorpack");
+  // No gtk_status_icon_set_name: it unrealizes the embedded icon window and
+  // upsets GDK's update counting (a Gdk-CRITICAL). The icon window's class is
+  // the program name already.
   g_signal_connect(tray_, "activate", G_CALLBACK(OnTrayActivate), this);
   g_signal_connect(tray_, "popup-menu", G_CALLBACK(OnTrayPopup), this);
 

@@ -11,6 +11,7 @@
 #include "engine/script_runner.h"
 #include "support/codepage.h"
 #include "ui/console_backend.h"
+#include "ui/desktop_session.h"
 #include "ui/gtk_input_dialog.h"
 #include "ui/hotkey_text.h"
 #include "ui/tray_menu.h"
@@ -18,9 +19,7 @@
 
 // The GTK and fontconfig caches that live until the end of the process are
 // not ours; the suppression file names them.
-extern "C" const char* __lsan_default_options() {
-  return "suppressions=" QP_SOURCE_DIR "/tests/ui/lsan.supp:print_suppressions=0";
-}
+extern "C" const char* __lsan_default_options() { return qp::testing::kLeakOptions; }
 
 namespace qp {
 namespace {

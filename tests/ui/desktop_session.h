@@ -24,6 +24,13 @@
 
 namespace qp::testing {
 
+// For a sanitizer build: the suppressions of third-party leaks, matched on
+// whole stacks (the fast unwinder stops at the first library built without
+// frame pointers, so a stack would show g_malloc and nothing of its callers).
+inline constexpr const char* kLeakOptions =
+    "suppressions=" QP_SOURCE_DIR "/tests/ui/lsan.supp:print_suppressions=0:"
+    "fast_unwind_on_malloc=0";
+
 struct ToolResult {
   int exitCode = -1;
   std::string out;
@@ -100,7 +107,10 @@ class DesktopSession {
            "TaskBarShowClock=0\nShowTaskBar=1\n"
            // Window titles are Chinese; the default title font has no such glyphs.
            "TitleFontNameXft=\"WenQuanYi Zen Hei:size=10\"\n";
-    if (StartServer()) StartWindowManager();
+    if (StartServer())
+      StartWindowManager();
+    else
+      problem_ = "Xvfb gave no display within 15 s";
   }
   ~DesktopSession() {
     for (pid_t pid : {wm_, server_}) {
@@ -119,6 +129,8 @@ class DesktopSession {
   DesktopSession& operator=(const DesktopSession&) = delete;
 
   bool ready() const { return ready_; }
+  // Why the session is not ready.
+  const std::string& problem() const { return problem_; }
   const std::string& display() const { return display_; }
 
   ToolResult Xdotool(std::vector<std::string> args) const {
@@ -189,12 +201,13 @@ class DesktopSession {
     return path;
   }
 
-  // Share of pixels in `area` of a screenshot that are pure red (0..1).
-  static double RedShare(const std::string& png, const WindowGeometry& area) {
+  // Share of pixels in `area` of a screenshot that have `color` (0..1).
+  static double ColorShare(const std::string& png, const WindowGeometry& area,
+                           const std::string& color) {
     std::string crop = std::to_string(area.width) + "x" + std::to_string(area.height) + "+" +
                        std::to_string(area.x) + "+" + std::to_string(area.y);
     ToolResult r = RunTool({"convert", png, "-crop", crop, "+repage", "-fuzz", "10%", "-fill",
-                            "black", "+opaque", "red", "-fill", "white", "-opaque", "red",
+                            "black", "+opaque", color, "-fill", "white", "-opaque", color,
                             "-colorspace", "gray", "-format", "%[fx:mean]", "info:"},
                            "");
     return r.exitCode == 0 ? std::atof(r.out.c_str()) : -1;
@@ -218,7 +231,7 @@ class DesktopSession {
             {"XDG_DATA_HOME", xdg + "/data"},
             {"XDG_CONFIG_HOME", xdg + "/config"},
             {"XDG_CACHE_HOME", xdg + "/cache"},
-            {"LSAN_OPTIONS", "suppressions=" QP_SOURCE_DIR "/tests/ui/lsan.supp:print_suppressions=0"}};
+            {"LSAN_OPTIONS", kLeakOptions}};
   }
 
  private:
@@ -271,7 +284,12 @@ class DesktopSession {
     // The task bar, which holds the notification area, shows when it is up.
     ready_ = PollUntil(
         [this] { return !Xdotool({"search", "--name", "^TaskBar$"}).out.empty(); },
-        std::chrono::seconds(15));
+        std::chrono::seconds(20));
+    if (!ready_) {
+      bool wmAlive = waitpid(wm_, nullptr, WNOHANG) == 0;
+      problem_ = "display " + display_ + ": no task bar after 20 s; icewm " +
+                 (wmAlive ? "running" : "gone");
+    }
   }
 
   std::string dir_;
@@ -279,6 +297,7 @@ class DesktopSession {
   pid_t server_ = -1;
   pid_t wm_ = -1;
   bool ready_ = false;
+  std::string problem_;
 };
 
 }  // namespace qp::testing

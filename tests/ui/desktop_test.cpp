@@ -5,6 +5,7 @@
 #include <signal.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "ui/desktop_session.h"
@@ -21,7 +22,7 @@ const std::string kPromptTitle = "请输入..";
 class DesktopTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(session_.ready()) << "Xvfb and icewm did not start";
+    ASSERT_TRUE(session_.ready()) << session_.problem();
     home_.Write("Config.ini",
                 "[setting]\r\ncodepage=utf-8\r\nappname=QuorPack test\r\n"
                 "homepage=https://quorpack.example.org/help\r\n");
@@ -32,6 +33,14 @@ class DesktopTest : public ::testing::Test {
   std::string opened() const { return home_.Path("opened.txt"); }
   bool WaitForFile(const std::string& relative, std::chrono::milliseconds timeout = 20s) {
     return PollUntil([&] { return home_.Exists(relative); }, timeout);
+  }
+  // The program ends by itself, without complaints from GTK or GLib.
+  static void ExpectCleanEnd(QuorpackProcess& run) {
+    RunResult end = run.Finish(15s);
+    EXPECT_FALSE(end.timedOut);
+    EXPECT_EQ(end.exitCode, 0);
+    EXPECT_EQ(end.err.find("CRITICAL"), std::string::npos) << end.err;
+    EXPECT_EQ(end.err.find("WARNING"), std::string::npos) << end.err;
   }
   // Ends a quorpack that is still running (SIGTERM stops its scripts).
   static RunResult Stop(QuorpackProcess& run) {
@@ -47,7 +56,7 @@ TEST_F(DesktopTest, AlertClosedByItsOkButtonLetsTheScriptGoOn) {
   home_.WriteScript("a.qvr",
                     "<main>\n"
                     "eval [@writefile<<<[@userpath]/Temp/size.txt<<<[@screenwidth]x[@screenheight]]\n"
-                    "alert 第一行\r\nsecond line\n"
+                    "alert 第一个提示\n"
                     "eval [@writefile<<<[@userpath]/Temp/after.txt<<<went on]\n");
   home_.WriteBoot("a^a.qvr^\r\n");
   auto run = Start();
@@ -93,8 +102,7 @@ TEST_F(DesktopTest, OneScriptsOpenAlertDoesNotHoldUpAnothersNotesAndJs) {
   session_.Xdotool({"windowactivate", "--sync", *box});
   session_.Xdotool({"key", "Return"});
   ASSERT_TRUE(WaitForFile("Temp/a_done.txt"));
-  RunResult end = run->Finish(15s);
-  EXPECT_EQ(end.exitCode, 0);
+  ExpectCleanEnd(*run);
 }
 
 // The question shows a red captcha twice (a relative and an absolute path).
@@ -127,7 +135,7 @@ TEST_F(DesktopTest, PromptShowsItsImagesAtTheBottomRightAndTakesTypedTextWithEnt
   PollUntil(
       [&] {
         shot = session_.Screenshot("prompt_image");
-        share = DesktopSession::RedShare(shot, g);
+        share = DesktopSession::ColorShare(shot, g, "red");
         return share * g.width * g.height >= 4000;
       },
       20000ms);
@@ -138,7 +146,7 @@ TEST_F(DesktopTest, PromptShowsItsImagesAtTheBottomRightAndTakesTypedTextWithEnt
   ASSERT_TRUE(WaitForFile("Temp/answer.txt")) << run->err();
   EXPECT_EQ(home_.Read("Temp/answer.txt"), "<ab9Z>");
   EXPECT_TRUE(session_.WaitForNoWindow(kPromptTitle, 5000ms));
-  EXPECT_EQ(run->Finish(15s).exitCode, 0);
+  ExpectCleanEnd(*run);
 }
 
 // The close box (the window manager's close, here Alt+F4) and Escape both
@@ -164,7 +172,7 @@ TEST_F(DesktopTest, PromptClosedOrEscapedGivesTheEmptyAnswer) {
     session_.Xdotool({"key", c.keys});
     ASSERT_TRUE(WaitForFile(file)) << run->err();
     EXPECT_EQ(home_.Read(file), "<>");
-    EXPECT_EQ(run->Finish(15s).exitCode, 0);
+    ExpectCleanEnd(*run);
   }
 }
 
@@ -227,6 +235,7 @@ TEST_F(DesktopTest, TrayIconClickReachesBothScriptsAndTheMenuSendsItsEvents) {
   RunResult end = Stop(*run);
   EXPECT_FALSE(end.timedOut);
   EXPECT_EQ(end.exitCode, 0);
+  EXPECT_EQ(end.err, "");
 }
 
 TEST_F(DesktopTest, HotkeyRunsTheSystemHotkeyHandler) {
@@ -253,7 +262,68 @@ TEST_F(DesktopTest, HotkeyRunsTheSystemHotkeyHandler) {
       << run->err();
   session_.Screenshot("hotkey");
   EXPECT_EQ(home_.Read("Temp/event.txt"), "system hotkey <>");
-  EXPECT_EQ(run->Finish(15s).exitCode, 0);
+  ExpectCleanEnd(*run);
+}
+
+// Stopping the program closes what is open: a script inside a message box
+// gets out of it to meet its stop message, and a prompt goes without an
+// answer; the tray icon goes with the program.
+TEST_F(DesktopTest, StoppingClosesOpenDialogsAndTheTrayIcon) {
+  home_.WriteScript("box.qvr", "showtray\nalert stop me\nsuspend\n");
+  home_.WriteScript("ask.qvr",
+                    "<main>\n"
+                    "prompt stop me too\n"
+                    "eval [@writefile<<<[@userpath]/Temp/answered.txt<<<[#input]]\n");
+  home_.WriteBoot("b^box.qvr^\r\na^ask.qvr^\r\n");
+  auto run = Start();
+  ASSERT_TRUE(session_.WaitForWindow(kAlertTitle, 20s).has_value()) << run->err();
+  ASSERT_TRUE(session_.WaitForWindow(kPromptTitle, 20s).has_value()) << run->err();
+  ASSERT_TRUE(session_.WaitForWindow("QuorPack test", 20s).has_value()) << run->err();
+  session_.Screenshot("stop_with_dialogs");
+  auto start = std::chrono::steady_clock::now();
+  RunResult end = Stop(*run);
+  EXPECT_FALSE(end.timedOut);
+  EXPECT_EQ(end.exitCode, 0);
+  EXPECT_EQ(end.err, "");  // no script had to be abandoned
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_FALSE(home_.Exists("Temp/answered.txt"));
+  EXPECT_TRUE(session_.FindWindows(kAlertTitle).empty());
+  EXPECT_TRUE(session_.FindWindows(kPromptTitle).empty());
+  EXPECT_TRUE(session_.FindWindows("QuorPack test").empty());
+}
+
+// The example desktop home that scripts/run-examples.sh runs on a desktop.
+TEST_F(DesktopTest, ExampleDesktopHomeAsksShowsAndEnds) {
+  namespace fs = std::filesystem;
+  fs::path example = fs::path(QP_SOURCE_DIR) / "examples" / "desktop";
+  for (const char* part : {"Config.ini", "Quorvant.boot", "Script", "Data"})
+    fs::copy(example / part, fs::path(home_.dir()) / part,
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  auto run = Start();
+  auto dialog = session_.WaitForWindow(kPromptTitle, 20s);
+  ASSERT_TRUE(dialog.has_value()) << run->err();
+  ASSERT_TRUE(session_.WaitForWindow("QuorPack desktop example", 10s).has_value());
+  // The captcha's background shows once the view has drawn the question.
+  WindowGeometry g = session_.Geometry(*dialog);
+  EXPECT_TRUE(PollUntil(
+      [&] {
+        return DesktopSession::ColorShare(session_.Screenshot("example_prompt"), g, "#f4e9c8") >
+               0.02;
+      },
+      20000ms));
+  EXPECT_TRUE(PollUntil([&] { return session_.FocusedWindow() == *dialog; }, 5000ms));
+  session_.Xdotool({"type", "--delay", "30", "Q7pK"});
+  session_.Screenshot("example_prompt");
+  session_.Xdotool({"key", "Return"});
+  auto box = session_.WaitForWindow(kAlertTitle, 20s);
+  ASSERT_TRUE(box.has_value()) << run->err();
+  session_.Screenshot("example_alert");
+  session_.Xdotool({"windowactivate", "--sync", *box});
+  session_.Xdotool({"key", "Return"});
+  RunResult end = run->Finish(15s);
+  EXPECT_FALSE(end.timedOut);
+  EXPECT_EQ(end.exitCode, 0);
+  EXPECT_EQ(end.err, "");
 }
 
 // A display that cannot be opened: said once, and the script runs on the
@@ -269,7 +339,7 @@ TEST(DesktopChoice, NoUsableDisplayRunsOnTheConsole) {
       {"ui=console", true, "ui=console\r\n", ""},
   };
   DesktopSession session;
-  ASSERT_TRUE(session.ready());
+  ASSERT_TRUE(session.ready()) << session.problem();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     HomeFixture home;

@@ -1,0 +1,1 @@
+ask^ask.qvr^
