@@ -258,8 +258,17 @@ TEST_F(HtmlWindowTest, ClicksGiveIdsNewWindowLinksAreConsumedAndPlainLinksFollow
   ASSERT_FALSE(id.empty()) << run_->err();
   ASSERT_TRUE(WaitForJs("main", "document.images[0].complete+''", "true"));
 
+  // The page's own scripts can neither reach the program's message channel
+  // nor raise a click with a made-up event.
+  EXPECT_EQ(Js("main", "typeof (window.webkit && window.webkit.messageHandlers &&"
+                       " window.webkit.messageHandlers.quorpack)").result,
+            "undefined");
+  ASSERT_EQ(Js("main", "document.getElementById('box').dispatchEvent(new MouseEvent('mouseup',"
+                       "{bubbles:true,clientX:5,clientY:5}))+''").result,
+            "true");
   ClickElement("main", id, "box");
   ASSERT_TRUE(WaitForEvent("main window_click <box>\n")) << Events();
+  EXPECT_EQ(Events(), "main window_click <box>\n");  // the made-up one gave nothing
 
   // The paragraph has no id: the value is empty.
   ASSERT_EQ(Js("main", "document.querySelector('p').id='';"
@@ -355,6 +364,7 @@ TEST_F(HtmlWindowTest, PosPlacesAndSizesTheWholeWindowAndTwoItemsGiveTheSmallest
   Start(OpenAndShow("main", Page("pos.html", "<p>pos</p>"), 40, 60));
   std::string id = Window("Dialog");
   ASSERT_FALSE(id.empty()) << run_->err();
+  ASSERT_TRUE(WaitForJs("main", "document.readyState", "complete"));
   Control("set", "main pos 200<<<150<<<420<<<320");
   WindowGeometry g;
   EXPECT_TRUE(PollUntil(
@@ -376,7 +386,8 @@ TEST_F(HtmlWindowTest, PosPlacesAndSizesTheWholeWindowAndTwoItemsGiveTheSmallest
       },
       5000ms))
       << g.x << "," << g.y << " " << g.width << "x" << g.height;
-  EXPECT_EQ(Js("main", "1+1").result, "2");  // the program goes on
+  JsAnswer after = Js("main", "1+1");  // the program goes on
+  EXPECT_EQ(after.result, "2") << after.status;
   session_.Screenshot("html_window_pos_two");
 }
 
