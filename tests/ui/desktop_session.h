@@ -31,6 +31,15 @@ inline constexpr const char* kLeakOptions =
     "suppressions=" QP_SOURCE_DIR "/tests/ui/lsan.supp:print_suppressions=0:"
     "fast_unwind_on_malloc=0";
 
+// The sanitizer options of the test run, with whole stacks at every
+// allocation (read from ASAN_OPTIONS in an AddressSanitizer build).
+inline std::string AsanOptions() {
+  const char* options = std::getenv("ASAN_OPTIONS");
+  std::string text = options ? options : "";
+  if (!text.empty()) text += ':';
+  return text + "fast_unwind_on_malloc=0";
+}
+
 struct ToolResult {
   int exitCode = -1;
   std::string out;
@@ -231,7 +240,8 @@ class DesktopSession {
             {"XDG_DATA_HOME", xdg + "/data"},
             {"XDG_CONFIG_HOME", xdg + "/config"},
             {"XDG_CACHE_HOME", xdg + "/cache"},
-            {"LSAN_OPTIONS", kLeakOptions}};
+            {"LSAN_OPTIONS", kLeakOptions},
+            {"ASAN_OPTIONS", AsanOptions()}};
   }
 
  private:

@@ -140,10 +140,12 @@ TEST_F(DesktopTest, PromptShowsItsImagesAtTheBottomRightAndTakesTypedTextWithEnt
       },
       20000ms);
   EXPECT_GE(share * g.width * g.height, 4000) << shot;
-  EXPECT_TRUE(PollUntil([&] { return session_.FocusedWindow() == *dialog; }, 5000ms));
+  EXPECT_TRUE(PollUntil([&] { return session_.FocusedWindow() == *dialog; }, 5000ms))
+      << "focus on " << session_.FocusedWindow() << ", dialog " << *dialog;
   session_.Xdotool({"type", "--delay", "30", "ab9Z"});
+  session_.Screenshot("prompt_typed");
   session_.Xdotool({"key", "Return"});
-  ASSERT_TRUE(WaitForFile("Temp/answer.txt")) << run->err();
+  ASSERT_TRUE(WaitForFile("Temp/answer.txt")) << run->err() << " (see prompt_typed.png)";
   EXPECT_EQ(home_.Read("Temp/answer.txt"), "<ab9Z>");
   EXPECT_TRUE(session_.WaitForNoWindow(kPromptTitle, 5000ms));
   ExpectCleanEnd(*run);
