@@ -363,8 +363,11 @@ void GtkHtmlWindow::BeginScript(const std::string& source, ScriptDone done) {
   pending->owner = this;
   pending->cancel = g_cancellable_new();
   pending_.push_back(pending);
-  pending->timer = g_timeout_add(static_cast<guint>(kJsTimeBudget.count()), OnScriptTimeout,
-                                 new std::shared_ptr<PendingScript>(pending));
+  // The timer's hold on the record goes with the timer, however it ends.
+  pending->timer = g_timeout_add_full(
+      G_PRIORITY_DEFAULT, static_cast<guint>(kJsTimeBudget.count()), OnScriptTimeout,
+      new std::shared_ptr<PendingScript>(pending),
+      [](gpointer data) { delete static_cast<std::shared_ptr<PendingScript>*>(data); });
   std::string code = ToUtf8(source);
   webkit_web_view_evaluate_javascript(view_, code.c_str(), static_cast<gssize>(code.size()),
                                       nullptr, nullptr, pending->cancel,
@@ -418,7 +421,6 @@ void GtkHtmlWindow::OnScriptAnswer(GObject* view, GAsyncResult* result, gpointer
 
 gboolean GtkHtmlWindow::OnScriptTimeout(gpointer data) {
   std::shared_ptr<PendingScript> pending = *static_cast<std::shared_ptr<PendingScript>*>(data);
-  delete static_cast<std::shared_ptr<PendingScript>*>(data);
   pending->timer = 0;  // this source ends with this call
   Finish(pending, false, "");
   return G_SOURCE_REMOVE;
