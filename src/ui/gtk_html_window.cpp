@@ -297,22 +297,30 @@ void GtkHtmlWindow::Move(int x, int y, int width, int height) {
 
 // Minimizing a hidden window leaves it hidden (it shows minimized when it
 // is shown); maximize and restore show the window as they do on the
-// scripts' home platform.
+// scripts' home platform. What is asked here is what the window keeps: a
+// change that comes from elsewhere is undone (OnStateChanged).
 void GtkHtmlWindow::SetShowState(WindowShowState state) {
   GtkWindow* window = GTK_WINDOW(window_);
   switch (state) {
     case WindowShowState::Shown:
       gtk_widget_show(window_);
-      gtk_window_present(window);
+      if (!wantMinimized_) gtk_window_present(window);
       break;
     case WindowShowState::Hidden: gtk_widget_hide(window_); break;
-    case WindowShowState::Minimized: gtk_window_iconify(window); break;
+    case WindowShowState::Minimized:
+      wantMinimized_ = true;
+      gtk_window_iconify(window);
+      break;
     case WindowShowState::Maximized:
+      wantMinimized_ = false;
+      wantMaximized_ = true;
       gtk_window_deiconify(window);
       gtk_window_maximize(window);
       gtk_widget_show(window_);
       break;
     case WindowShowState::Restored:
+      wantMinimized_ = false;
+      wantMaximized_ = false;
       gtk_window_unmaximize(window);
       gtk_window_deiconify(window);
       gtk_widget_show(window_);
@@ -473,11 +481,35 @@ gboolean GtkHtmlWindow::OnDelete(GtkWidget*, GdkEvent*, gpointer self) {
   return TRUE;  // the window stays
 }
 
-// The middle button offers what a click would ask for: restore while the
-// window is maximized, maximize otherwise.
+// The window manager may minimize or maximize the window itself (its keys,
+// its task bar): that is a request like the title bar's, so it is sent as
+// the event and undone, and the window stays as the scripts left it. The
+// middle button follows the state: restore while maximized.
 gboolean GtkHtmlWindow::OnStateChanged(GtkWidget*, GdkEventWindowState* event, gpointer self) {
   auto* window = static_cast<GtkHtmlWindow*>(self);
-  bool maximized = (event->new_window_state & GDK_WINDOW_STATE_MAXIMIZED) != 0;
+  GtkWindow* gtkWindow = GTK_WINDOW(window->window_);
+  GdkWindowState state = event->new_window_state;
+  if (state & GDK_WINDOW_STATE_WITHDRAWN) return FALSE;  // hidden: nothing to keep
+  bool iconified = (state & GDK_WINDOW_STATE_ICONIFIED) != 0;
+  bool maximized = (state & GDK_WINDOW_STATE_MAXIMIZED) != 0;
+  if (event->changed_mask & GDK_WINDOW_STATE_ICONIFIED) {
+    if (iconified && !window->wantMinimized_) {
+      window->Send("window_minimize");
+      gtk_window_deiconify(gtkWindow);
+    } else if (!iconified && window->wantMinimized_) {
+      window->Send("window_restore");
+      gtk_window_iconify(gtkWindow);
+    }
+  }
+  if (event->changed_mask & GDK_WINDOW_STATE_MAXIMIZED) {
+    if (maximized && !window->wantMaximized_) {
+      window->Send("window_maximize");
+      gtk_window_unmaximize(gtkWindow);
+    } else if (!maximized && window->wantMaximized_) {
+      window->Send("window_restore");
+      gtk_window_maximize(gtkWindow);
+    }
+  }
   if (maximized == window->maximized_) return FALSE;
   window->maximized_ = maximized;
   gtk_button_set_image(GTK_BUTTON(window->maximizeButton_),

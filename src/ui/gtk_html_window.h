@@ -7,7 +7,9 @@
 // "window_minimize", "window_maximize", "window_restore" or "window_close":
 // the window stays as it was until a script asks for a change. A window
 // manager's own title bar could not be stopped from minimizing or maximizing
-// before we hear of it, so the window draws its own.
+// before we hear of it, so the window draws its own; what the window manager
+// still does by itself (its keys, its task bar) is sent as the same event
+// and undone at once.
 //
 // Clicks reach the program through a script-message handler that lives in a
 // script world of its own: the page's scripts cannot see it, and a message
@@ -86,6 +88,9 @@ class GtkHtmlWindow : public HtmlWindowView {
   WebKitUserContentManager* content_ = nullptr;
   bool loadedOnce_ = false;  // the first document has completed
   bool maximized_ = false;   // as the window manager last said
+  // What scripts asked for; the window manager's own changes are undone.
+  bool wantMinimized_ = false;
+  bool wantMaximized_ = false;
   bool abandoned_ = false;
   std::list<std::shared_ptr<PendingScript>> pending_;
 };

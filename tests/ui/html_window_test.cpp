@@ -348,6 +348,22 @@ TEST_F(HtmlWindowTest, TitleBarButtonsAndCloseRequestsOnlySendEvents) {
   EXPECT_TRUE(PollUntil([&] { return Events().find("window_close", mark) != std::string::npos; },
                         3000ms))
       << Events();
+  // The window manager's own minimize and maximize (its task bar, its keys)
+  // are sent as the events and undone.
+  mark = Events().size();
+  session_.Xdotool({"windowminimize", id});
+  EXPECT_TRUE(PollUntil(
+      [&] { return Events().find("window_minimize", mark) != std::string::npos; }, 3000ms))
+      << Events();
+  EXPECT_TRUE(PollUntil([&] { return !session_.FindWindows("Dialog").empty(); }, 3000ms));
+  mark = Events().size();
+  session_.Xdotool({"windowactivate", "--sync", id});
+  session_.Xdotool({"key", "--clearmodifiers", "alt+F10"});
+  EXPECT_TRUE(PollUntil(
+      [&] { return Events().find("window_maximize", mark) != std::string::npos; }, 3000ms))
+      << Events();
+  EXPECT_TRUE(PollUntil([&] { return Near(session_.Geometry(id).width, before.width, 0); },
+                        3000ms));
   session_.Screenshot("html_window_after_title_bar");
   // Still shown, where it was, the same size, and never minimized.
   WindowGeometry after = session_.Geometry(id);
