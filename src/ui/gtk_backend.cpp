@@ -139,6 +139,7 @@ void GtkBackend::ShowAlert(const std::string& text) {
 
 void GtkBackend::CloseDialogs() {
   closing_ = true;
+  AbandonHtmlWindowScripts();
   while (!alerts_.empty()) {
     auto it = alerts_.begin();
     GtkWidget* dialog = it->first;

@@ -23,6 +23,7 @@
 
 namespace qp {
 
+class GtkHtmlWindow;
 class GtkInputDialog;
 
 class GtkBackend : public UiBackend {
@@ -60,7 +61,11 @@ class GtkBackend : public UiBackend {
   static void OpenUri(const std::string& uri);
 
  private:
+  friend class GtkHtmlWindow;  // enters and leaves htmlWindows_
   GtkBackend();
+  // Shutdown: evaluations that scripts wait for in HTML windows fail now
+  // (gtk_html_window.cpp).
+  void AbandonHtmlWindowScripts();
   struct Alert;
   void ReadScreenSize();
   static void OnScreenChanged(GdkScreen* screen, gpointer self);
@@ -87,6 +92,7 @@ class GtkBackend : public UiBackend {
   GtkStatusIcon* tray_ = nullptr;
   GtkWidget* menu_ = nullptr;
   std::string hotkey_;  // the bound accelerator, empty when none
+  std::set<GtkHtmlWindow*> htmlWindows_;  // open HTML windows
 };
 
 // The file of the program's icon: quorpack.png beside the executable.

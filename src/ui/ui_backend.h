@@ -32,6 +32,15 @@ class HtmlWindowView {
   // Runs JavaScript in the window's page: true with the value in `result`,
   // false with the host's error text in `result`.
   virtual bool RunScript(const std::string& source, std::string& result) = 0;
+  // The same without holding up the UI thread: `done` runs exactly once, on
+  // the UI thread, also when the window goes first. A view that answers at
+  // once calls it before returning, as this default does.
+  using ScriptDone = std::function<void(bool ok, const std::string& result)>;
+  virtual void BeginScript(const std::string& source, ScriptDone done) {
+    std::string result;
+    bool ok = RunScript(source, result);
+    done(ok, result);
+  }
 };
 
 // Where a back end sends the events of its tray icon, menu, hotkey and

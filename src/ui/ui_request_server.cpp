@@ -37,6 +37,10 @@ void UiRequestServer::Serve(ScriptRunner& runner, UiRequestKind kind, const std:
     backend_.BeginAlert(text, std::move(finish));
     return;
   }
+  if (kind == UiRequestKind::JsWindow && !state_.shuttingDown) {
+    BeginJsWindow(runner, text, std::move(finish));
+    return;
+  }
   Serve(runner, kind, text);
   finish();
 }
@@ -201,6 +205,27 @@ void UiRequestServer::JsWindow(ScriptRunner& runner, const std::string& text) {
   bool ok = view->RunScript(parts.rest, result);
   runner.variables.Set("return", std::move(result));
   runner.variables.Set("status", ok ? "1" : "0");
+}
+
+// The page answers later: the asking script waits for `finish` while the UI
+// thread serves others. The window answers once, also when it goes first.
+void UiRequestServer::BeginJsWindow(ScriptRunner& runner, const std::string& text,
+                                    std::function<void()> finish) {
+  SplitResult parts = Split(text);
+  std::lock_guard windows(state_.windowTableLock);
+  HtmlWindowView* view = parts.rest.empty() ? nullptr : FindWindow(parts.first);
+  if (!view) {
+    finish();
+    return;
+  }
+  view->BeginScript(parts.rest, [this, &runner, finish = std::move(finish)](
+                                    bool ok, const std::string& result) {
+    std::lock_guard windows(state_.windowTableLock);
+    std::lock_guard runners(state_.runnerLock);
+    runner.variables.Set("return", result);
+    runner.variables.Set("status", ok ? "1" : "0");
+    finish();
+  });
 }
 
 void UiRequestServer::Suspend(ScriptRunner& runner) {

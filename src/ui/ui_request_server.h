@@ -41,6 +41,7 @@ class UiRequestServer {
   void ShowHideWindow(const std::string& name, bool show);
   void CloseWindow(const std::string& name);
   void JsWindow(ScriptRunner& runner, const std::string& text);
+  void BeginJsWindow(ScriptRunner& runner, const std::string& text, std::function<void()> finish);
   void Suspend(ScriptRunner& runner);
   void ShowTray();
   void HideTray();

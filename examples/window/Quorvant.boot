@@ -1,0 +1,1 @@
+results^results.qvr^
