@@ -31,6 +31,12 @@ class DesktopTest : public ::testing::Test {
     return home_.Start({}, false, session_.Environment(home_, opened()));
   }
   std::string opened() const { return home_.Path("opened.txt"); }
+  // The handler's shell creates the file before it writes the line, so a
+  // line has arrived only once the file ends with its line feed.
+  bool OpenedLineArrived() const {
+    std::string text = home_.Read("opened.txt");
+    return !text.empty() && text.back() == '\n';
+  }
   bool WaitForFile(const std::string& relative, std::chrono::milliseconds timeout = 20s) {
     return PollUntil([&] { return home_.Exists(relative); }, timeout);
   }
@@ -94,7 +100,7 @@ TEST_F(DesktopTest, OneScriptsOpenAlertDoesNotHoldUpAnothersNotesAndJs) {
   EXPECT_EQ(home_.Read("Temp/b_done.txt"), "42");
   EXPECT_EQ(home_.Read("Temp/note_2.txt"), "second");
   // The note was handed to the desktop's handler for text files.
-  ASSERT_TRUE(PollUntil([&] { return home_.Exists("opened.txt"); }, 10000ms));
+  ASSERT_TRUE(PollUntil([&] { return OpenedLineArrived(); }, 10000ms));
   EXPECT_NE(home_.Read("opened.txt").find("Temp/note_2.txt"), std::string::npos);
   EXPECT_FALSE(home_.Exists("Temp/a_done.txt"));
   EXPECT_FALSE(session_.FindWindows(kAlertTitle).empty());
@@ -228,9 +234,9 @@ TEST_F(DesktopTest, TrayIconClickReachesBothScriptsAndTheMenuSendsItsEvents) {
   session_.Click(*icon, g.width / 2, g.height / 2, 3);
   ASSERT_TRUE(PollUntil(
       [&] {
-        if (home_.Exists("opened.txt")) return true;
+        if (OpenedLineArrived()) return true;
         session_.Xdotool({"key", "h"});
-        return PollUntil([&] { return home_.Exists("opened.txt"); }, 1000ms);
+        return PollUntil([&] { return OpenedLineArrived(); }, 1000ms);
       },
       15000ms));
   EXPECT_EQ(home_.Read("opened.txt"), "https://quorpack.example.org/help\n");
