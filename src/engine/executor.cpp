@@ -7,10 +7,8 @@
 #include <chrono>
 #include <ctime>
 
-#include "db/commands/db_commands.h"
+#include "engine/command_table.h"
 #include "engine/script_runner.h"
-#include "native/native_calls.h"
-#include "net/commands/http_commands.h"
 #include "support/messages.h"
 #include "support/text.h"
 
@@ -151,11 +149,10 @@ class Executor {
 
   std::string Expand(const std::string& operand) { return Expanded(r_, operand); }
 
-  void Send(UiRequestKind kind, const std::string& operand) {
-    SendUiRequest(r_, kind, Expand(operand));
-  }
-
   bool Dispatch(const ScriptInstruction& in);
+  bool Flow(const ScriptInstruction& in);
+  void Text(const ScriptInstruction& in);
+  void Request(const CommandRoute& route, const std::string& operand);
   void If(const std::string& operand);
   void While(const std::string& operand);
   void Switch(const std::string& operand);
@@ -165,7 +162,6 @@ class Executor {
   void Goto(const std::string& operand);
   void Call(const std::string& operand);
   void Pause(const std::string& operand);
-  void Prompt(const std::string& operand);
   void Suspend();
   void Resume();
   void DropLeftLoops();
@@ -176,7 +172,21 @@ class Executor {
   bool defaultPushed_ = false;
 };
 
+// The route of the code picks the family; the executor's own commands and
+// the engine's text commands are the two short switches below, a UI request
+// is one send, and every other family goes to the handler its subsystem
+// registered.
 bool Executor::Dispatch(const ScriptInstruction& in) {
+  const CommandRoute& route = RouteOf(in.code);
+  switch (route.family) {
+    case CommandFamily::Flow: return Flow(in);
+    case CommandFamily::Text: Text(in); return true;
+    case CommandFamily::Ui: Request(route, in.operand); return true;
+    default: RunRegisteredCommand(r_, in.code, in.operand); return true;
+  }
+}
+
+bool Executor::Flow(const ScriptInstruction& in) {
   const std::string& op = in.operand;
   switch (in.code) {
     case kIf: If(op); break;
@@ -185,52 +195,37 @@ bool Executor::Dispatch(const ScriptInstruction& in) {
     case kVar: AssignVariable(r_, op); break;
     case kReturn: case kBreak: EndFrame(); break;
     case kSwitch: Switch(op); break;
-    case kPrompt: Prompt(op); break;
-    case kAlert: Send(UiRequestKind::Alert, op); break;
-    case kShow: Send(UiRequestKind::Show, op); break;
-    case kLeft: Send(UiRequestKind::Left, op); break;
-    case kRight: Send(UiRequestKind::Right, op); break;
-    case kState: Send(UiRequestKind::State, op); break;
-    case kNote: Send(UiRequestKind::Note, op); break;
-    case kRegex: RegexCommand(r_, op); break;
-    case kMatch: MatchCommand(r_, op); break;
-    case kUnregex: UnregexCommand(r_, op); break;
-    case kReplace: ReplaceCommand(r_, op); break;
     case kExit: return false;
     case kBlockOpen: BlockOpen(); break;
     case kBlockClose: BlockClose(); break;
     case kGoto: Goto(op); break;
     case kCall: Call(op); break;
-    case kJs: Send(UiRequestKind::Js, op); break;
     case kPause: Pause(op); break;
     case kSrand: r_.randomState = static_cast<uint32_t>(std::time(nullptr)); break;
-    case kLoadDll: LoadLibraryCommand(r_, op); break;
-    case kUnloadDll: UnloadLibraryCommand(r_, Expand(op)); break;
-    case kOpenWindow: Send(UiRequestKind::OpenWindow, op); break;
-    case kSetWindow: Send(UiRequestKind::SetWindow, op); break;
-    case kShowWindow: Send(UiRequestKind::ShowWindow, op); break;
-    case kHideWindow: Send(UiRequestKind::HideWindow, op); break;
-    case kCloseWindow: Send(UiRequestKind::CloseWindow, op); break;
-    case kJsWindow: Send(UiRequestKind::JsWindow, op); break;
     case kSuspend: Suspend(); break;
     case kResume: Resume(); break;
-    case kShowTray: SendUiRequest(r_, UiRequestKind::ShowTray, std::string()); break;
-    case kHideTray: SendUiRequest(r_, UiRequestKind::HideTray, std::string()); break;
-    case kOpenAccess: case kOpenMssql: case kOpenMysql:
-    case kCloseDb: case kQuery: case kExecute:
-      RunDatabaseCommand(r_, in.code, op);
-      break;
-    case kTest: case kGet: case kPost: case kCaptcha: case kSaveTo: case kClear:
-    case kAdd: case kAddX: case kUpText: case kUpFile: case kUpload: case kProxy:
-    case kTimeout: case kReferer: case kLan: case kEncoding: case kImitate:
-    case kSetCookies: case kDelCookies: case kClearCookies: case kGetCookies:
-    case kResumeCookies: case kSaveCookies: case kResumeIeCookies: case kSaveIeCookies:
-      RunHttpCommand(r_, in.code, op);
-      break;
     default:  // else, case, default, new, minwindow, maxwindow: nothing here
       break;
   }
   return true;
+}
+
+void Executor::Text(const ScriptInstruction& in) {
+  switch (in.code) {
+    case kRegex: RegexCommand(r_, in.operand); break;
+    case kMatch: MatchCommand(r_, in.operand); break;
+    case kUnregex: UnregexCommand(r_, in.operand); break;
+    case kReplace: ReplaceCommand(r_, in.operand); break;
+    default: break;
+  }
+}
+
+// A command of the UI family sends its request with the substituted operand
+// (or none); a prompt then waits until the answer is in "input".
+void Executor::Request(const CommandRoute& route, const std::string& operand) {
+  SendUiRequest(r_, route.ui,
+                route.operand == OperandUse::Substituted ? Expand(operand) : std::string());
+  if (route.ui == UiRequestKind::Prompt) r_.control.WaitWhileSuspended();
 }
 
 // if: the then-block runs as a frame that goes on after any else-block; a
@@ -358,11 +353,6 @@ void Executor::Pause(const std::string& operand) {
   SendUiRequest(r_, UiRequestKind::State, "sleep");
   r_.sleepRemainingMs = LeadingInt(Expand(operand));
   if (r_.sleepRemainingMs > 0) Sleep();
-}
-
-void Executor::Prompt(const std::string& operand) {
-  Send(UiRequestKind::Prompt, operand);
-  r_.control.WaitWhileSuspended();  // until the answer is in "input"
 }
 
 void Executor::Suspend() {

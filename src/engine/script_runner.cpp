@@ -1,22 +1,20 @@
 #include "engine/script_runner.h"
 
-#include "db/db_wrapper.h"
-#include "native/native_calls.h"
-#include "net/http_session.h"
 #include "regex/regex_pattern.h"
 #include "support/messages.h"
 #include "support/text.h"
 
 namespace qp {
 
-ScriptRunner::ScriptRunner() : http(std::make_unique<HttpSession>()) {}
+ScriptRunner::ScriptRunner() = default;
 
 ScriptRunner::~ScriptRunner() {
   continuations.clear();
   loops.clear();
   regexes.clear();
   databases.clear();  // each back end closes its connection when destroyed
-  FreeLibraries(*this);
+  http.reset();
+  if (freeLibraries) freeLibraries(*this);
 }
 
 void ScriptRunner::Load(std::shared_ptr<const ScriptProgram> compiled) {

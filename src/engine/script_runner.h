@@ -24,8 +24,24 @@
 namespace qp {
 
 class RegexPattern;  // regex/regex_pattern.h
-class HttpSession;   // net/http_session.h
-class CDBWrapper;    // db/db_wrapper.h
+class HttpSession;   // net/http_session.h, kept by the HTTP commands
+class CDBWrapper;    // db/db_wrapper.h, kept by the database commands
+
+// Owns an object of a subsystem above the engine, which the engine cannot
+// delete itself: the deleter is taken from the std::unique_ptr it is made
+// from, where the type is complete. Make one from std::make_unique (or any
+// std::unique_ptr<T>); a pointer given to reset() directly is never freed.
+template <class T>
+struct SubsystemDeleter {
+  void (*destroy)(T*) = nullptr;
+  SubsystemDeleter() = default;
+  SubsystemDeleter(std::default_delete<T>) : destroy([](T* p) { delete p; }) {}
+  void operator()(T* p) const {
+    if (destroy) destroy(p);
+  }
+};
+template <class T>
+using SubsystemPtr = std::unique_ptr<T, SubsystemDeleter<T>>;
 
 struct LoopFrame {
   int32_t headIndex;      // index of the "{" that opens the loop body
@@ -54,11 +70,12 @@ class ScriptRunner {
   std::deque<LoopFrame> loops;                      // active `while` loops
   VariableStore variables;
   std::map<std::string, std::unique_ptr<RegexPattern>> regexes;
-  std::unique_ptr<HttpSession> http;                // always present
-  std::map<std::string, std::unique_ptr<CDBWrapper>> databases;
+  SubsystemPtr<HttpSession> http;                   // made by the first HTTP command
+  std::map<std::string, SubsystemPtr<CDBWrapper>> databases;
   std::map<std::string, QueryTable> queryResults;
   std::map<std::string, void*> libraries;           // name -> dlopen handle (may be null)
   std::map<std::string, void*> libraryFunctions;    // "lib.func" -> entry point
+  void (*freeLibraries)(ScriptRunner&) = nullptr;   // set by the native layer once it loads one
   int32_t handlerDepth = 0;                         // > 0 while an event handler runs
   int32_t sleepRemainingMs = 0;                     // time still to sleep in a `pause`
   int32_t waitForEvents = 0;                        // set by `suspend`, cleared by `resume`

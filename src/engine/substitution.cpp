@@ -27,8 +27,8 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/command_table.h"
 #include "engine/script_runner.h"
-#include "native/native_calls.h"
 #include "regex/regex_pattern.h"
 #include "support/characters.h"
 #include "support/messages.h"
@@ -261,7 +261,7 @@ std::string Resolve(ScriptRunner& runner, const MarkedText& m, const Reference& 
     case '@': return CallBuiltin(runner, CallItems(inner, inserted), inner);
     case '$': return RegexResult(runner, inner);
     case '%': return QueryResult(runner, inner);
-    default: return CallNativeFunction(runner, CallItems(inner, inserted), inner);  // '~'
+    default: return ReadNativeCall(runner, CallItems(inner, inserted), inner);  // '~'
   }
 }
 
@@ -323,3 +323,4 @@ void Substitute(ScriptRunner& runner, std::string& text) {
 }
 
 }  // namespace qp
+

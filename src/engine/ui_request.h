@@ -26,6 +26,7 @@ inline constexpr int32_t WM_SCRIPT_WAKE = kWmUser + 115;    // 0x473 UI -> scrip
 inline constexpr int32_t WM_SCRIPT_ENDED = kWmUser + 117;   // 0x475 script -> UI: ended
 
 enum class UiRequestKind : int32_t {
+  NoRequest = 0,          // none (the route of a command that sends no request)
   Show = 2,               // status texts: accepted and ignored
   Right = 3,
   Left = 4,

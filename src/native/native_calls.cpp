@@ -74,6 +74,7 @@ void LoadLibraryCommand(ScriptRunner& runner, const std::string& operand) {
   void* handle =
       path.empty() ? nullptr : dlopen(FileSystemPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
   runner.libraries[name] = handle;
+  runner.freeLibraries = &FreeLibraries;  // the runner closes what is left when it ends
 }
 
 void UnloadLibraryCommand(ScriptRunner& runner, const std::string& name) {
@@ -82,6 +83,11 @@ void UnloadLibraryCommand(ScriptRunner& runner, const std::string& name) {
     return;
   }
   ForgetLibrary(runner, name);
+}
+
+void RunNativeCommand(ScriptRunner& runner, CommandCode code, const std::string& operand) {
+  if (code == kLoadDll) LoadLibraryCommand(runner, operand);
+  if (code == kUnloadDll) UnloadLibraryCommand(runner, operand);
 }
 
 std::string CallNativeFunction(ScriptRunner& runner, const std::string& inner) {
