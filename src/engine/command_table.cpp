@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "engine/operand_template.h"
 #include "engine/script_runner.h"
 
 namespace qp {
@@ -47,7 +48,9 @@ void RunRegisteredCommand(ScriptRunner& runner, CommandCode code, const std::str
   CommandHandler handler = handlers[static_cast<size_t>(route.family)];
   if (!handler) return;
   if (route.operand == OperandUse::Substituted) {
-    handler(runner, code, Expanded(runner, operand));
+    std::string text;
+    ExpandOperand(runner, operand, text);
+    handler(runner, code, text);
   } else {
     handler(runner, code, operand);
   }

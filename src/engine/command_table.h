@@ -54,8 +54,9 @@ using CallReader = std::string (*)(ScriptRunner& runner, const std::vector<std::
 void RegisterCommandFamily(CommandFamily family, CommandHandler handler);
 void RegisterNativeCallReader(CallReader reader);
 
-// Runs a command of a registered family, substituting its operand first when
-// its route says so. A family that nothing registered does nothing.
+// Runs a command of a registered family, substituting its operand (an
+// instruction's operand, whose template the runner keeps) first when its
+// route says so. A family that nothing registered does nothing.
 void RunRegisteredCommand(ScriptRunner& runner, CommandCode code, const std::string& operand);
 // The value of a "~" reference; the empty text when no reader is registered.
 std::string ReadNativeCall(ScriptRunner& runner, const std::vector<std::string>& items,

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "engine/command_table.h"
+#include "engine/operand_template.h"
 #include "engine/script_runner.h"
 #include "support/messages.h"
 #include "support/text.h"
@@ -147,7 +148,12 @@ class Executor {
 
   void Push(int32_t index) { r_.continuations.push_back(index); }
 
-  std::string Expand(const std::string& operand) { return Expanded(r_, operand); }
+  // `operand` is an instruction's operand: its template is kept for the run.
+  std::string Expand(const std::string& operand) {
+    std::string text;
+    ExpandOperand(r_, operand, text);
+    return text;
+  }
 
   bool Dispatch(const ScriptInstruction& in);
   bool Flow(const ScriptInstruction& in);
@@ -192,7 +198,7 @@ bool Executor::Flow(const ScriptInstruction& in) {
     case kIf: If(op); break;
     case kWhile: While(op); break;
     case kEval: Expand(op); break;
-    case kVar: AssignVariable(r_, op); break;
+    case kVar: AssignCompiled(r_, op); break;
     case kReturn: case kBreak: EndFrame(); break;
     case kSwitch: Switch(op); break;
     case kExit: return false;
@@ -290,8 +296,8 @@ void Executor::Switch(const std::string& operand) {
 
 void Executor::BlockOpen() {
   if (!r_.loops.empty() && r_.loops.back().headIndex == i_) {
-    std::string condition = r_.loops.back().condition;
-    condition = Expand(condition);
+    // The `while` right before the "{" holds the condition's operand.
+    std::string condition = Expand(code_[i_ - 1].operand);
     if (Trim(condition) == "0") {
       DropDefault();
       r_.loops.pop_back();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "compiler/script_program.h"
+#include "engine/operand_template.h"
 #include "engine/runner_control.h"
 #include "engine/ui_request.h"
 #include "engine/variable_store.h"
@@ -92,6 +93,8 @@ class ScriptRunner {
   // scanning from s (-1 if none): the pairing of braces, computed once per run
   // so that no instruction rescans a block.
   std::vector<int32_t> closeFrom;
+  // The program's operands compiled for this run, and their variable slots.
+  OperandCache operands;
 
   UiService* ui = nullptr;                          // where UI requests go
   RunnerControl control;                            // messages, suspend count, sleep event
@@ -156,6 +159,9 @@ SplitResult Split(const std::string& text, const std::string& separator = std::s
 void Substitute(ScriptRunner& runner, std::string& text);
 // Replaces a parenthesised expression by its value, in place.
 void Evaluate(ScriptRunner& runner, std::string& text);
+// Writes an evaluated value with the precision held in "accuracy" (whose
+// surrounding blanks are trimmed in place, as Evaluate does).
+void WriteNumber(ScriptRunner& runner, double value, std::string& text);
 // Substitute, then Evaluate: "substitute the operand".
 void Expand(ScriptRunner& runner, std::string& text);
 std::string Expanded(ScriptRunner& runner, std::string text);
