@@ -15,7 +15,9 @@
 #include <string>
 
 #include "compiler/compiler.h"
+#include "engine/executor.h"
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
 
 namespace {
 

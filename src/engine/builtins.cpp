@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/script_runner.h"
+#include "engine/builtins.h"
 #include "support/characters.h"
 #include "support/files.h"
 #include "support/messages.h"
@@ -166,47 +167,76 @@ std::string Rand(ScriptRunner& runner, const Items& items, const std::string& ca
   return ToDecimal(result);
 }
 
+std::string Len(ScriptRunner&, const Items& items, const std::string&) {
+  return ToDecimal(static_cast<int64_t>(items[1].size()));
+}
+std::string IsNull(ScriptRunner&, const Items& items, const std::string&) {
+  return items[1].empty() ? "1" : "0";
+}
+std::string Compare(ScriptRunner&, const Items& items, const std::string&) {
+  return items[1] == items[2] ? "1" : "0";
+}
+std::string LongTime(ScriptRunner&, const Items&, const std::string&) {
+  return ToDecimal(static_cast<int64_t>(std::time(nullptr)));
+}
+std::string RobotId(ScriptRunner& runner, const Items&, const std::string&) {
+  return ToDecimal(runner.id);
+}
+std::string ScreenWidth(ScriptRunner& runner, const Items&, const std::string&) {
+  return ToDecimal(runner.ui ? runner.ui->ScreenWidth() : 0);
+}
+std::string ScreenHeight(ScriptRunner& runner, const Items&, const std::string&) {
+  return ToDecimal(runner.ui ? runner.ui->ScreenHeight() : 0);
+}
+// Adapters for the functions that need less than the whole call.
+template <std::string (*F)(const Items&)>
+std::string OnItems(ScriptRunner&, const Items& items, const std::string&) {
+  return F(items);
+}
+template <std::string (*F)(ScriptRunner&, const Items&)>
+std::string OnRunner(ScriptRunner& runner, const Items& items, const std::string&) {
+  return F(runner, items);
+}
+template <std::string (*F)(std::string_view)>
+std::string OnFirst(ScriptRunner&, const Items& items, const std::string&) {
+  return F(items[1]);
+}
+std::string UserPath(ScriptRunner&, const Items&, const std::string&) { return ProgramDirText(); }
+
+using BuiltinFunction = std::string (*)(ScriptRunner& runner, const Items& items,
+                                        const std::string& callText);
+
 struct Builtin {
   const char* name;
-  size_t minimum;     // items, the name included
-  const char* tooFew; // the result when there are fewer
+  size_t minimum;           // items, the name included
+  size_t maximum;           // 0: no limit
+  const char* tooFew;       // the result when there are fewer (or more than the maximum)
+  BuiltinFunction function;
 };
 
 // In the order in which names are tried.
 constexpr Builtin kBuiltins[] = {
-    {"len", 2, "0"},       {"isnull", 2, "1"},      {"writefile", 3, "0"},
-    {"readfile", 2, ""},   {"indexof", 3, "-1"},    {"lastindexof", 3, "-1"},
-    {"replace", 3, ""},    {"split", 3, "0"},       {"compare", 3, "0"},
-    {"substr", 3, ""},     {"longtime", 1, ""},     {"time", 1, ""},
-    {"urlencode", 2, ""},  {"lcase", 2, ""},        {"ucase", 2, ""},
-    {"rand", 2, "0"},      {"userpath", 1, ""},     {"robotid", 1, ""},
-    {"screenwidth", 1, ""}, {"screenheight", 1, ""},
+    {"len", 2, 0, "0", &Len},
+    {"isnull", 2, 0, "1", &IsNull},
+    {"writefile", 3, 0, "0", &OnItems<WriteFile>},
+    {"readfile", 2, 3, "", &OnItems<ReadFile>},
+    {"indexof", 3, 0, "-1", &OnItems<IndexOf>},
+    {"lastindexof", 3, 0, "-1", &OnItems<LastIndexOf>},
+    {"replace", 3, 0, "", &OnItems<ReplaceText>},
+    {"split", 3, 0, "0", &OnRunner<SplitIntoVariables>},
+    {"compare", 3, 0, "0", &Compare},
+    {"substr", 3, 0, "", &Substr},
+    {"longtime", 1, 0, "", &LongTime},
+    {"time", 1, 0, "", &OnItems<Time>},
+    {"urlencode", 2, 0, "", &OnFirst<UrlEncode>},
+    {"lcase", 2, 0, "", &OnFirst<AsciiLower>},
+    {"ucase", 2, 0, "", &OnFirst<AsciiUpper>},
+    {"rand", 2, 0, "0", &Rand},
+    {"userpath", 1, 0, "", &UserPath},
+    {"robotid", 1, 0, "", &RobotId},
+    {"screenwidth", 1, 0, "", &ScreenWidth},
+    {"screenheight", 1, 0, "", &ScreenHeight},
 };
-
-std::string Run(ScriptRunner& runner, int index, const Items& items, const std::string& callText) {
-  switch (index) {
-    case 0: return ToDecimal(static_cast<int64_t>(items[1].size()));
-    case 1: return items[1].empty() ? "1" : "0";
-    case 2: return WriteFile(items);
-    case 3: return ReadFile(items);
-    case 4: return IndexOf(items);
-    case 5: return LastIndexOf(items);
-    case 6: return ReplaceText(items);
-    case 7: return SplitIntoVariables(runner, items);
-    case 8: return items[1] == items[2] ? "1" : "0";
-    case 9: return Substr(runner, items, callText);
-    case 10: return ToDecimal(static_cast<int64_t>(std::time(nullptr)));
-    case 11: return Time(items);
-    case 12: return UrlEncode(items[1]);
-    case 13: return AsciiLower(items[1]);
-    case 14: return AsciiUpper(items[1]);
-    case 15: return Rand(runner, items, callText);
-    case 16: return ProgramDirText();
-    case 17: return ToDecimal(runner.id);
-    case 18: return ToDecimal(runner.ui ? runner.ui->ScreenWidth() : 0);
-    default: return ToDecimal(runner.ui ? runner.ui->ScreenHeight() : 0);
-  }
-}
 
 }  // namespace
 
@@ -220,15 +250,13 @@ int32_t NextRandom(ScriptRunner& runner) {
 std::string CallBuiltin(ScriptRunner& runner, const std::vector<std::string>& items,
                         const std::string& callText) {
   std::string name = AsciiLower(Trim(items[0]));
-  for (int k = 0; k < static_cast<int>(std::size(kBuiltins)); ++k) {
-    const Builtin& builtin = kBuiltins[k];
+  for (const Builtin& builtin : kBuiltins) {
     if (name != builtin.name) continue;
-    bool readfileTooMany = k == 3 && items.size() > 3;
-    if (items.size() < builtin.minimum || readfileTooMany) {
+    if (items.size() < builtin.minimum || (builtin.maximum && items.size() > builtin.maximum)) {
       ReportError(runner, Msg(MessageId::kFormatError), callText);
       return builtin.tooFew;
     }
-    return Run(runner, k, items, callText);
+    return builtin.function(runner, items, callText);
   }
   return std::string();
 }

@@ -4,6 +4,7 @@
 
 #include "engine/operand_template.h"
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
 
 namespace qp {
 namespace {

@@ -10,6 +10,8 @@
 #include "engine/command_table.h"
 #include "engine/operand_template.h"
 #include "engine/script_runner.h"
+#include "engine/executor.h"
+#include "engine/text_commands.h"
 #include "support/messages.h"
 #include "support/text.h"
 
@@ -65,7 +67,10 @@ bool IsTrue(const std::string& condition) {
 class Executor {
  public:
   explicit Executor(ScriptRunner& runner)
-      : r_(runner), code_(runner.program->instructions) {}
+      : r_(runner),
+        code_(runner.program->instructions),
+        templates_(code_.size(), nullptr),
+        plans_(code_.size(), nullptr) {}
 
   // Returns when the script has ended or was stopped.
   void Loop() {
@@ -148,32 +153,44 @@ class Executor {
 
   void Push(int32_t index) { r_.continuations.push_back(index); }
 
-  // `operand` is an instruction's operand: its template is kept for the run.
-  std::string Expand(const std::string& operand) {
+  // The operand of instruction j, substituted through its template.
+  std::string ExpandAt(int32_t j) {
+    OperandTemplate*& t = templates_[static_cast<size_t>(j)];
+    if (!t) t = &r_.operands.For(code_[static_cast<size_t>(j)].operand);
     std::string text;
-    ExpandOperand(r_, operand, text);
+    t->Expand(r_, text);
     return text;
+  }
+  std::string Expand() { return ExpandAt(i_); }
+
+  void Assign() {
+    AssignmentPlan*& plan = plans_[static_cast<size_t>(i_)];
+    if (!plan) plan = &r_.operands.Assignment(code_[static_cast<size_t>(i_)].operand);
+    AssignCompiled(r_, *plan);
   }
 
   bool Dispatch(const ScriptInstruction& in);
   bool Flow(const ScriptInstruction& in);
   void Text(const ScriptInstruction& in);
-  void Request(const CommandRoute& route, const std::string& operand);
-  void If(const std::string& operand);
+  void Request(const CommandRoute& route);
+  void If();
   void While(const std::string& operand);
-  void Switch(const std::string& operand);
+  void Switch();
   void BlockOpen();
   void BlockClose();
   void EndFrame();
   void Goto(const std::string& operand);
-  void Call(const std::string& operand);
-  void Pause(const std::string& operand);
+  void Call();
+  void Pause();
   void Suspend();
   void Resume();
   void DropLeftLoops();
 
   ScriptRunner& r_;
   const std::vector<ScriptInstruction>& code_;
+  // By instruction index, found on first use: the runner owns them.
+  std::vector<OperandTemplate*> templates_;
+  std::vector<AssignmentPlan*> plans_;
   int32_t i_ = 0;
   bool defaultPushed_ = false;
 };
@@ -187,7 +204,7 @@ bool Executor::Dispatch(const ScriptInstruction& in) {
   switch (route.family) {
     case CommandFamily::Flow: return Flow(in);
     case CommandFamily::Text: Text(in); return true;
-    case CommandFamily::Ui: Request(route, in.operand); return true;
+    case CommandFamily::Ui: Request(route); return true;
     default: RunRegisteredCommand(r_, in.code, in.operand); return true;
   }
 }
@@ -195,18 +212,18 @@ bool Executor::Dispatch(const ScriptInstruction& in) {
 bool Executor::Flow(const ScriptInstruction& in) {
   const std::string& op = in.operand;
   switch (in.code) {
-    case kIf: If(op); break;
+    case kIf: If(); break;
     case kWhile: While(op); break;
-    case kEval: Expand(op); break;
-    case kVar: AssignCompiled(r_, op); break;
+    case kEval: Expand(); break;
+    case kVar: Assign(); break;
     case kReturn: case kBreak: EndFrame(); break;
-    case kSwitch: Switch(op); break;
+    case kSwitch: Switch(); break;
     case kExit: return false;
     case kBlockOpen: BlockOpen(); break;
     case kBlockClose: BlockClose(); break;
     case kGoto: Goto(op); break;
-    case kCall: Call(op); break;
-    case kPause: Pause(op); break;
+    case kCall: Call(); break;
+    case kPause: Pause(); break;
     case kSrand: r_.randomState = static_cast<uint32_t>(std::time(nullptr)); break;
     case kSuspend: Suspend(); break;
     case kResume: Resume(); break;
@@ -228,19 +245,19 @@ void Executor::Text(const ScriptInstruction& in) {
 
 // A command of the UI family sends its request with the substituted operand
 // (or none); a prompt then waits until the answer is in "input".
-void Executor::Request(const CommandRoute& route, const std::string& operand) {
+void Executor::Request(const CommandRoute& route) {
   SendUiRequest(r_, route.ui,
-                route.operand == OperandUse::Substituted ? Expand(operand) : std::string());
+                route.operand == OperandUse::Substituted ? Expand() : std::string());
   if (route.ui == UiRequestKind::Prompt) r_.control.WaitWhileSuspended();
 }
 
 // if: the then-block runs as a frame that goes on after any else-block; a
 // false condition goes on after the then-block, where an `else` is a no-op
 // and its "{" enters the else-block as a plain block.
-void Executor::If(const std::string& operand) {
+void Executor::If() {
   DropDefault();
   if (i_ >= r_.lastIndex) return;
-  std::string condition = Expand(operand);
+  std::string condition = Expand();
   int32_t thenOpen = i_ + 1;
   int32_t after = FindAfterBlock(r_, thenOpen);
   if (!IsTrue(condition)) {
@@ -267,10 +284,10 @@ void Executor::While(const std::string& operand) {
 
 // switch: the first `case` (equal text) or `default` at the block's own
 // depth, in text order, runs its block; no fall-through.
-void Executor::Switch(const std::string& operand) {
+void Executor::Switch() {
   DropDefault();
   if (i_ >= r_.lastIndex) return;
-  const std::string value = Expand(operand);
+  const std::string value = Expand();
   int32_t match = -1;
   for (int32_t j = i_ + 2; j <= r_.lastIndex; ++j) {
     CommandCode code = code_[j].code;
@@ -283,7 +300,7 @@ void Executor::Switch(const std::string& operand) {
       break;
     }
     if (match >= 0) continue;
-    std::string text = Expand(code_[j].operand);
+    std::string text = ExpandAt(j);
     bool hit = code == kDefault || (code == kCase && text == value);
     if (hit && j < r_.lastIndex) match = j + 1;
   }
@@ -297,7 +314,7 @@ void Executor::Switch(const std::string& operand) {
 void Executor::BlockOpen() {
   if (!r_.loops.empty() && r_.loops.back().headIndex == i_) {
     // The `while` right before the "{" holds the condition's operand.
-    std::string condition = Expand(code_[i_ - 1].operand);
+    std::string condition = ExpandAt(i_ - 1);
     if (Trim(condition) == "0") {
       DropDefault();
       r_.loops.pop_back();
@@ -341,11 +358,11 @@ void Executor::Goto(const std::string& operand) {
   DropDefault();
   // A missing label jumps to instruction 0; the shared label table is only
   // read, never extended.
-  Push(r_.program->LabelOrZero(Expand(operand)));
+  Push(r_.program->LabelOrZero(Expand()));
 }
 
-void Executor::Call(const std::string& operand) {
-  std::string name = Expand(operand);
+void Executor::Call() {
+  std::string name = Expand();
   int32_t index = r_.program->FindLabel(name);
   if (index < 0) {
     ReportError(r_, Msg(MessageId::kUndefinedSection), "CALL " + name);
@@ -355,9 +372,9 @@ void Executor::Call(const std::string& operand) {
   if (r_.handlerDepth > 0) ++r_.handlerDepth;
 }
 
-void Executor::Pause(const std::string& operand) {
+void Executor::Pause() {
   SendUiRequest(r_, UiRequestKind::State, "sleep");
-  r_.sleepRemainingMs = LeadingInt(Expand(operand));
+  r_.sleepRemainingMs = LeadingInt(Expand());
   if (r_.sleepRemainingMs > 0) Sleep();
 }
 

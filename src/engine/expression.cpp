@@ -1,10 +1,12 @@
 #include "engine/expression.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
 #include "support/text.h"
 
 namespace qp {
@@ -262,7 +264,7 @@ void FormatNumberInto(double value, std::string_view accuracy, std::string& out)
   int precision = PrecisionOf(accuracy);
   // Whole numbers of ordinary size print without the C library's float
   // formatting: digits, then the point and zeros the precision asks for.
-  if (value == std::floor(value) && std::fabs(value) < 1e15) {
+  if (std::fabs(value) < 1e15 && value == static_cast<double>(static_cast<int64_t>(value))) {
     out.clear();
     if (std::signbit(value)) out += '-';
     char digits[20];
@@ -295,27 +297,39 @@ std::string FormatNumber(double value, std::string_view accuracy) {
   return text;
 }
 
-bool IsPlainNumber(std::string_view text) {
+bool ReadPlainNumber(std::string_view text, double& magnitude) {
   if (text.empty()) return false;
-  for (char c : text)
-    if ((c < '0' || c > '9') && c != '.') return false;
-  return true;
-}
-
-double ReadPlainNumber(std::string_view text, bool negative) {
-  double magnitude = 0;
+  // Whole numbers of up to 15 digits: integer arithmetic gives exactly the
+  // double that the digit-by-digit sum gives.
+  if (text.size() <= 15) {
+    int64_t whole = 0;
+    size_t i = 0;
+    for (; i < text.size(); ++i) {
+      const unsigned digit = static_cast<unsigned char>(text[i]) - '0';
+      if (digit > 9) break;
+      whole = whole * 10 + digit;
+    }
+    if (i == text.size()) {
+      magnitude = static_cast<double>(whole);
+      return true;
+    }
+  }
+  double value = 0;
   double fractionScale = 0;
   for (char c : text) {
     if (c == '.') {
       if (fractionScale == 0) fractionScale = 1;
+    } else if (c < '0' || c > '9') {
+      return false;
     } else if (fractionScale == 0) {
-      magnitude = magnitude * 10 + (c - '0');
+      value = value * 10 + (c - '0');
     } else {
       fractionScale /= 10;
-      magnitude += (c - '0') * fractionScale;
+      value += (c - '0') * fractionScale;
     }
   }
-  return negative ? -magnitude : magnitude;
+  magnitude = value;
+  return true;
 }
 
 // The evaluator's run over the pieces, with the values left symbolic: every
@@ -324,6 +338,7 @@ double ReadPlainNumber(std::string_view text, bool negative) {
 bool ExpressionProgram::Compile(const std::vector<Piece>& pieces) {
   steps_.clear();
   reduces_ = false;
+  depth_ = 1;
   std::vector<char> operators(1, kEnd);
   size_t values = 1;
   steps_.push_back({Op::Constant});
@@ -369,6 +384,7 @@ bool ExpressionProgram::Compile(const std::vector<Piece>& pieces) {
     negativePending = false;
     steps_.push_back({Op::Constant});
     ++values;
+    depth_ = std::max(depth_, values);
     inNumber = true;
   };
   for (const Piece& piece : pieces) {
@@ -380,6 +396,7 @@ bool ExpressionProgram::Compile(const std::vector<Piece>& pieces) {
       negativePending = false;
       steps_.push_back(step);
       ++values;
+      depth_ = std::max(depth_, values);
       inNumber = true;
       previous = '0';
       afterHole = true;
@@ -416,27 +433,38 @@ bool ExpressionProgram::Compile(const std::vector<Piece>& pieces) {
   return true;
 }
 
-double ExpressionProgram::Run(const std::vector<std::string_view>& holes) const {
-  stack_.clear();
+double ExpressionProgram::Run(const double* holes) const {
+  // Expressions of scripts are short: their values fit on the stack.
+  constexpr size_t kSmall = 32;
+  double small[kSmall];
+  std::vector<double> large;
+  double* stack = small;
+  if (depth_ > kSmall) {
+    large.resize(depth_);
+    stack = large.data();
+  }
+  size_t top = 0;
   for (const Step& step : steps_) {
     switch (step.op) {
-      case Op::Constant: stack_.push_back(step.constant); break;
-      case Op::Hole:
-        stack_.push_back(ReadPlainNumber(holes[static_cast<size_t>(step.hole)], step.negative));
-        break;
-      case Op::Apply: {
-        double right = stack_.back();
-        stack_.pop_back();
-        stack_.back() = Apply(step.apply, stack_.back(), right);
+      case Op::Constant: stack[top++] = step.constant; break;
+      case Op::Hole: {
+        const double magnitude = holes[step.hole];
+        stack[top++] = step.negative ? -magnitude : magnitude;
         break;
       }
+      case Op::Apply:
+        --top;
+        stack[top - 1] = Apply(step.apply, stack[top - 1], stack[top]);
+        break;
     }
   }
-  return stack_.back();
+  return stack[top - 1];
 }
 
 void WriteNumber(ScriptRunner& runner, double value, std::string& text) {
-  std::string& accuracy = runner.variables.Ref("accuracy");
+  std::string*& slot = runner.operands.accuracy;
+  if (!slot) slot = &runner.variables.Ref("accuracy");
+  std::string& accuracy = *slot;
   if (!accuracy.empty() && (IsBlank(accuracy.front()) || IsBlank(accuracy.back())))
     accuracy = TrimCopy(accuracy);
   FormatNumberInto(value, accuracy, text);

@@ -35,7 +35,7 @@ void FormatNumberInto(double value, std::string_view accuracy, std::string& out)
 // parsed once: the text is given as literal pieces and holes, where each hole
 // stands for a number that a substitution inserts. Run gives exactly what
 // EvaluateExpression gives on the whole text (rewritten operators included)
-// whenever every hole's text is a plain number (IsPlainNumber).
+// whenever every hole's text is a plain number (ReadPlainNumber).
 class ExpressionProgram {
  public:
   struct Piece {
@@ -49,8 +49,8 @@ class ExpressionProgram {
   // Whether the expression reduces to one value (else the operand is left
   // unchanged, as EvaluateExpression's false).
   bool reduces() const { return reduces_; }
-  // The value, given the holes' texts (each a plain number).
-  double Run(const std::vector<std::string_view>& holes) const;
+  // The value, given the holes' numbers as ReadPlainNumber read them.
+  double Run(const double* holes) const;
 
  private:
   enum class Op : uint8_t { Constant, Hole, Apply };
@@ -63,14 +63,12 @@ class ExpressionProgram {
   };
   std::vector<Step> steps_;
   bool reduces_ = false;
-  mutable std::vector<double> stack_;
+  size_t depth_ = 0;  // the most values Run holds at once
 };
 
 // True when the text reads, in an expression, as one number and nothing
-// else: digits and "." only, at least one of them.
-bool IsPlainNumber(std::string_view text);
-// The number such a text gives in an expression (the evaluator's own digit
-// arithmetic), negated when `negative`.
-double ReadPlainNumber(std::string_view text, bool negative);
+// else (digits and "." only, at least one of them); `magnitude` is then the
+// number, by the evaluator's own digit arithmetic.
+bool ReadPlainNumber(std::string_view text, double& magnitude);
 
 }  // namespace qp

@@ -89,7 +89,7 @@ class OperandTemplate {
   // The expression: the top-level nodes are its holes.
   bool expression_ = false;  // the source is "(" ... ")" and its structure is fixed
   ExpressionProgram program_;
-  std::vector<std::string_view> holes_;
+  std::vector<double> holes_;
   bool busy_ = false;  // a nested use of this template takes the text-based path
 };
 
@@ -114,6 +114,8 @@ class OperandCache {
  public:
   OperandTemplate& For(const std::string& operand);
   AssignmentPlan& Assignment(const std::string& operand);
+  // The storage of "accuracy", which every evaluation reads.
+  std::string* accuracy = nullptr;
 
  private:
   std::unordered_map<const std::string*, std::unique_ptr<OperandTemplate>> templates_;
@@ -122,7 +124,7 @@ class OperandCache {
 
 // Expand (script_runner.h) of an instruction's operand through its template.
 void ExpandOperand(ScriptRunner& runner, const std::string& operand, std::string& out);
-// AssignVariable (script_runner.h) of an instruction's operand through its plan.
-void AssignCompiled(ScriptRunner& runner, const std::string& operand);
+// AssignVariable (script_runner.h) through the operand's plan.
+void AssignCompiled(ScriptRunner& runner, AssignmentPlan& plan);
 
 }  // namespace qp

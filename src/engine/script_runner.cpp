@@ -2,7 +2,6 @@
 
 #include "regex/regex_pattern.h"
 #include "support/messages.h"
-#include "support/text.h"
 
 namespace qp {
 
@@ -38,37 +37,6 @@ void ReportError(ScriptRunner& runner, const std::string& reason, const std::str
   message += Msg(MessageId::kReasonPrefix);
   message += reason;
   SendUiRequest(runner, UiRequestKind::Alert, message);
-}
-
-SplitResult Split(const std::string& text, const std::string& separator) {
-  size_t position;
-  size_t skip = 1;
-  if (!separator.empty()) {
-    position = text.find(separator);
-    skip = separator.size();
-  } else {
-    position = text.find(' ');
-    if (position == std::string::npos) position = text.find('\t');
-  }
-  SplitResult result;
-  if (position == std::string::npos) {
-    result.first = std::string(TrimRight(text));
-    return result;
-  }
-  result.first = text.substr(0, position);
-  result.rest = std::string(TrimLeft(std::string_view(text).substr(position + skip)));
-  result.found = true;
-  return result;
-}
-
-void Expand(ScriptRunner& runner, std::string& text) {
-  Substitute(runner, text);
-  Evaluate(runner, text);
-}
-
-std::string Expanded(ScriptRunner& runner, std::string text) {
-  Expand(runner, text);
-  return text;
 }
 
 }  // namespace qp

@@ -1,4 +1,6 @@
-// ScriptRunner: the whole state of one running script. The UI thread creates
+// ScriptRunner: the whole state of one running script (the executor,
+// substitution, built-ins and text commands that work on it have headers of
+// their own). The UI thread creates
 // it, fills the start fields and starts its thread; from then on only its
 // script thread uses it, except for the fields the UI thread writes while the
 // script thread is blocked in a UI request or suspended (variables, the
@@ -103,39 +105,6 @@ class ScriptRunner {
   void Load(std::shared_ptr<const ScriptProgram> compiled);
 };
 
-// The body of a script thread: runs until the script ends, an `exit` runs, an
-// error report ends it or a stop message arrives.
-void Run(ScriptRunner& runner);
-
-// Index after the "}" that matches the "{" at `openIndex`; openIndex + 1 when
-// there is no match before the final `exit`.
-int32_t FindAfterBlock(ScriptRunner& runner, int32_t openIndex);
-// Runs the block at `openIndex` as a frame: pushes the index after its "}"
-// (when that lies before the final `exit`), then openIndex + 1.
-void EnterBlock(ScriptRunner& runner, int32_t openIndex);
-// Fills runner.closeFrom for the loaded program (Run calls it).
-void PrepareBlocks(ScriptRunner& runner);
-
-// The command `var`: "[#name] value".
-void AssignVariable(ScriptRunner& runner, const std::string& operand);
-// What separates the items of a built-in or native call ("name<<<arg...").
-inline constexpr char kCallItemSeparator[] = "<<<";
-// The built-in function call written in an "@" reference, given as its items
-// (the name first) and its whole text (for error reports). The substitution
-// cuts the items only at the script's own separators, so a value that a
-// reference brought in is always one item.
-std::string CallBuiltin(ScriptRunner& runner, const std::vector<std::string>& items,
-                        const std::string& callText);
-// The same for a call text that is cut at every separator.
-std::string CallBuiltin(ScriptRunner& runner, const std::string& callText);
-// Text commands on the runner's named patterns; operands as compiled.
-void RegexCommand(ScriptRunner& runner, const std::string& operand);
-void MatchCommand(ScriptRunner& runner, const std::string& operand);
-void UnregexCommand(ScriptRunner& runner, const std::string& operand);
-void ReplaceCommand(ScriptRunner& runner, const std::string& operand);
-// The next value (0..32767) of the run's generator, seeded by `srand`.
-int32_t NextRandom(ScriptRunner& runner);
-
 // Sends a request to the UI service and waits until it has been served.
 void SendUiRequest(ScriptRunner& runner, UiRequestKind kind, const std::string& text);
 
@@ -143,27 +112,5 @@ void SendUiRequest(ScriptRunner& runner, UiRequestKind kind, const std::string& 
 // "出错：" "\"" command "\"" CR LF "原因：" reason. The instruction in progress
 // completes; the run ends when control returns to the main loop.
 void ReportError(ScriptRunner& runner, const std::string& reason, const std::string& command);
-
-// Operand helpers of every command handler.
-struct SplitResult {
-  std::string first;
-  std::string rest;
-  bool found = false;
-};
-// At the first occurrence of `separator`; with an empty separator at the
-// first blank, else the first tab. The rest loses its leading white space;
-// when not found, `first` is the text without trailing white space.
-SplitResult Split(const std::string& text, const std::string& separator = std::string());
-
-// Replaces the bracket references of `text` in place.
-void Substitute(ScriptRunner& runner, std::string& text);
-// Replaces a parenthesised expression by its value, in place.
-void Evaluate(ScriptRunner& runner, std::string& text);
-// Writes an evaluated value with the precision held in "accuracy" (whose
-// surrounding blanks are trimmed in place, as Evaluate does).
-void WriteNumber(ScriptRunner& runner, double value, std::string& text);
-// Substitute, then Evaluate: "substitute the operand".
-void Expand(ScriptRunner& runner, std::string& text);
-std::string Expanded(ScriptRunner& runner, std::string text);
 
 }  // namespace qp

@@ -31,6 +31,8 @@
 #include "engine/command_table.h"
 #include "engine/operand_template.h"
 #include "engine/script_runner.h"
+#include "engine/builtins.h"
+#include "engine/substitution.h"
 #include "regex/regex_pattern.h"
 #include "support/characters.h"
 #include "support/messages.h"
@@ -307,6 +309,37 @@ bool SubstitutePass(ScriptRunner& runner, MarkedText& m, Scratch& s) {
 }
 
 }  // namespace
+
+SplitResult Split(const std::string& text, const std::string& separator) {
+  size_t position;
+  size_t skip = 1;
+  if (!separator.empty()) {
+    position = text.find(separator);
+    skip = separator.size();
+  } else {
+    position = text.find(' ');
+    if (position == std::string::npos) position = text.find('\t');
+  }
+  SplitResult result;
+  if (position == std::string::npos) {
+    result.first = std::string(TrimRight(text));
+    return result;
+  }
+  result.first = text.substr(0, position);
+  result.rest = std::string(TrimLeft(std::string_view(text).substr(position + skip)));
+  result.found = true;
+  return result;
+}
+
+void Expand(ScriptRunner& runner, std::string& text) {
+  Substitute(runner, text);
+  Evaluate(runner, text);
+}
+
+std::string Expanded(ScriptRunner& runner, std::string text) {
+  Expand(runner, text);
+  return text;
+}
 
 void Substitute(ScriptRunner& runner, std::string& text) {
   if (std::memchr(text.data(), '[', text.size()) == nullptr) return;
@@ -611,8 +644,7 @@ void OperandTemplate::Expand(ScriptRunner& runner, std::string& out) {
     ResolveLeaves(runner);
     bool plain = true;
     for (size_t t = 0; t < top_.size() && plain; ++t) {
-      holes_[t] = LeafValue(nodes_[static_cast<size_t>(top_[t])]);
-      plain = IsPlainNumber(holes_[t]);
+      plain = ReadPlainNumber(LeafValue(nodes_[static_cast<size_t>(top_[t])]), holes_[t]);
     }
     if (!plain || !program_.reduces()) {
       // Not a number where one is expected: the text-based evaluator decides.
@@ -626,7 +658,7 @@ void OperandTemplate::Expand(ScriptRunner& runner, std::string& out) {
     busy_ = false;
     return;
   }
-  WriteNumber(runner, program_.Run(holes_), out);
+  WriteNumber(runner, program_.Run(holes_.data()), out);
   busy_ = false;
 }
 

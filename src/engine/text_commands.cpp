@@ -4,6 +4,8 @@
 // pattern syntax.
 #include "engine/operand_template.h"
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
+#include "engine/text_commands.h"
 #include "regex/regex_pattern.h"
 #include "support/messages.h"
 
@@ -52,10 +54,9 @@ AssignmentPlan& OperandCache::Assignment(const std::string& operand) {
 }
 
 // The name first, then the value, as AssignVariable takes them.
-void AssignCompiled(ScriptRunner& runner, const std::string& operand) {
-  AssignmentPlan& plan = runner.operands.Assignment(operand);
+void AssignCompiled(ScriptRunner& runner, AssignmentPlan& plan) {
   if (!plan.valid) {
-    AssignVariable(runner, operand);
+    AssignVariable(runner, plan.source);
     return;
   }
   if (!plan.fixedName) {

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
 #include "native/native_invoke.h"
 #include "native/native_reference.h"
 #include "support/files.h"

@@ -212,12 +212,13 @@ TEST(ExpressionProgram, AgreesWithTheTextEvaluator) {
   std::mt19937 gen(99);
   static const char* const kLiterals[] = {"(", ")", "+", "-", "*", "/", "<", ">", "=", "!",
                                           "|", "&", "1", "0", ".", "5", " ", "x", "2"};
-  static const char* const kNumbers[] = {"0", "1", "12", "2.5", ".", "3.", "007", "1.2.3"};
+  static const char* const kNumbers[] = {"0", "1", "12", "2.5", ".", "3.", "007", "1.2.3",
+                                         "123456789012345678", "0.000001", "999999999999999"};
   int compared = 0;
   for (int k = 0; k < 20000; ++k) {
     std::vector<std::string> texts;
     std::vector<ExpressionProgram::Piece> pieces;
-    std::vector<std::string_view> holes;
+    std::vector<double> holes;
     std::vector<std::string> holeTexts;
     int n = 1 + static_cast<int>(gen() % 8);
     std::string literal = "(";
@@ -243,14 +244,17 @@ TEST(ExpressionProgram, AgreesWithTheTextEvaluator) {
         whole += texts[t];
       }
     }
-    for (const std::string& h : holeTexts) holes.push_back(h);
+    for (const std::string& h : holeTexts) {
+      holes.push_back(0);
+      ASSERT_TRUE(ReadPlainNumber(h, holes.back())) << h;
+    }
     ExpressionProgram program;
     if (!program.Compile(pieces)) continue;
     double expected = 0;
     bool reduces = EvaluateExpression(RewriteOperators(whole), expected);
     ASSERT_EQ(program.reduces(), reduces) << whole;
     if (reduces) {
-      double actual = program.Run(holes);
+      double actual = program.Run(holes.data());
       ASSERT_TRUE(actual == expected || (std::isnan(actual) && std::isnan(expected))) << whole;
     }
     ++compared;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
 #include "net/cookie_store.h"
 #include "net/http_session.h"
 #include "net/page_charset.h"
