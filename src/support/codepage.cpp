@@ -32,7 +32,7 @@ const GbkTables& Gbk() {
     iconv_t cd = iconv_open("UTF-16LE", "GBK");
     for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
       for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
-        if (trail == 0x7F) continue;
+        if (!IsGbkTrailByte(static_cast<unsigned char>(trail))) continue;
         char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
         char out[8];
         char* ip = in;

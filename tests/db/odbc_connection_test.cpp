@@ -2,6 +2,7 @@
 
 #include "db/odbc_connection.h"
 #include "db_test_support.h"
+#include "support/codepage.h"
 
 namespace qp {
 namespace {
@@ -89,6 +90,19 @@ TEST(OdbcConnection, RelativeFilesLiveInTheProgramFolder) {
   std::string odbc, error;
   ASSERT_TRUE(TranslateConnectionString(std::string(kJet) + "data\\q.db", {}, odbc, error));
   EXPECT_EQ(odbc, "Driver={SQLite3};Database=" + dir.File("data/q.db") + ";");
+}
+
+// A GBK file name reaches the driver as the UTF-8 name on disk, and a GBK
+// character whose trail byte is "\" is not cut at it.
+TEST(OdbcConnection, GbkFileNamesReachTheDriverAsUtf8) {
+  ASSERT_EQ(ActiveCodePage(), kCodePageGbk);
+  testing::ScratchProgramDir dir;
+  std::string odbc, error;
+  ASSERT_TRUE(TranslateConnectionString(std::string(kJet) + "data\\\xD6\xD0.db", {}, odbc, error));
+  EXPECT_EQ(odbc, "Driver={SQLite3};Database=" + dir.File("data/\xE4\xB8\xAD.db") + ";");
+  ASSERT_TRUE(TranslateConnectionString(std::string(kJet) + "/d/\x81\x5C.db", {}, odbc, error));
+  EXPECT_EQ(odbc, "Driver={SQLite3};Database=/d/" +
+                      ConvertCodePage("\x81\x5C", kCodePageGbk, kCodePageUtf8) + ".db;");
 }
 
 TEST(OdbcConnection, DriverMapComesFromConfigIni) {

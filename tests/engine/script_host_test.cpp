@@ -7,6 +7,7 @@
 #include <chrono>
 #include <map>
 
+#include "support/code_page_guard.h"
 #include "support/codepage.h"
 
 namespace qp {
@@ -26,16 +27,6 @@ class ScriptHostTest : public ::testing::Test {
     return host.RunEvaluator(source, result) ? result : "<failed>";
   }
   ScriptHost host;
-};
-
-// Restores the process-wide code page at the end of a test that changes it.
-class CodePageGuard {
- public:
-  explicit CodePageGuard(int codePage) : saved_(ActiveCodePage()) { SetActiveCodePage(codePage); }
-  ~CodePageGuard() { SetActiveCodePage(saved_); }
-
- private:
-  int saved_;
 };
 
 TEST_F(ScriptHostTest, EvaluatorIsDefinedByCodeAndCalledByName) {

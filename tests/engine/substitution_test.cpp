@@ -7,10 +7,16 @@
 
 #include "fake_ui.h"
 #include "regex/regex_pattern.h"
+#include "support/code_page_guard.h"
 #include "support/codepage.h"
 
 namespace qp::test {
 namespace {
+
+std::string ReadBack(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 class SubstituteTest : public ::testing::Test {
  protected:
@@ -120,9 +126,8 @@ TEST_F(SubstituteTest, ValueEndingInALeadByteNeverTakesTheScriptsBracket) {
       {kCodePageGbk, "binary ending in 0x85", "\x85"},
       {kCodePageGbk, "unmapped GBK pair", "\xA2\xA0\xA2"},
   };
-  const int saved = ActiveCodePage();
   for (const HalfCharacterCase& c : cases) {
-    SetActiveCodePage(c.codePage);
+    CodePageGuard codePage(c.codePage);
     runner->variables.Set("v", c.value);
     EXPECT_EQ(Sub("[@len<<<[#v]]"), std::to_string(c.value.size())) << c.name;
     EXPECT_EQ(Sub("<[#v]>[@len<<<x]"), "<" + c.value + ">1") << c.name;
@@ -132,21 +137,6 @@ TEST_F(SubstituteTest, ValueEndingInALeadByteNeverTakesTheScriptsBracket) {
               std::to_string(c.value.size()) + std::to_string(c.value.size() + 1))
         << c.name;
   }
-  SetActiveCodePage(saved);
-}
-
-TEST_F(SubstituteTest, WritefileOfAHalfCharacterWritesIt) {
-  SetActiveCodePage(kCodePageUtf8);
-  auto path = std::filesystem::temp_directory_path() / "qp_engine_half_character.bin";
-  std::filesystem::remove(path);
-  runner->variables.Set("p", path.string());
-  runner->variables.Set("v", "\xAD\xE6");
-  EXPECT_EQ(Sub("[@writefile<<<[#p]<<<[#v]<<<w]:[@len<<<[#v]]"), "1:2");
-  std::ifstream in(path, std::ios::binary);
-  std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(written, "\xAD\xE6");
-  std::filesystem::remove(path);
-  SetActiveCodePage(kCodePageGbk);
 }
 
 TEST_F(SubstituteTest, InsertedSeparatorsNeverCutACall) {
@@ -165,17 +155,27 @@ TEST_F(SubstituteTest, InsertedSeparatorsNeverCutACall) {
   EXPECT_EQ(Sub("[@len<<<[@replace<<<x<<<x<<<[#sep]]]"), "3");
 }
 
-TEST_F(SubstituteTest, PageWithSeparatorsCannotChangeWhatWritefileDoes) {
-  auto path = std::filesystem::temp_directory_path() / "qp_engine_page_separators.txt";
-  std::filesystem::remove(path);
-  { std::ofstream(path, std::ios::binary) << "kept;"; }
+// "writefile" writes an inserted value whole, whatever its last byte or the
+// "<<<" inside it: the value decides neither where the call ends nor the mode.
+TEST_F(SubstituteTest, WritefileWritesAnInsertedValueWhole) {
+  struct Case {
+    int codePage;
+    const char* name;
+    std::string before, value, mode, after;
+  } cases[] = {
+      {kCodePageUtf8, "half a UTF-8 character", "old", "\xAD\xE6", "<<<w", "\xAD\xE6"},
+      {kCodePageGbk, "GBK lead byte", "old", "x\xD6", "<<<w", "x\xD6"},
+      {kCodePageGbk, "page with <<<w, append kept", "kept;", "<p>x<<<w</p>", "", "kept;<p>x<<<w</p>"},
+  };
+  auto path = std::filesystem::temp_directory_path() / "qp_engine_writefile_whole.txt";
   runner->variables.Set("p", path.string());
-  runner->variables.Set("page", "<html>x<<<w</html>");
-  EXPECT_EQ(Sub("[@writefile<<<[#p]<<<[#page]]"), "1");
-  std::ifstream in(path, std::ios::binary);
-  std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  // Appended whole: the page's "<<<w" neither cut the text nor chose "w".
-  EXPECT_EQ(written, "kept;<html>x<<<w</html>");
+  for (const Case& c : cases) {
+    CodePageGuard codePage(c.codePage);
+    { std::ofstream(path, std::ios::binary) << c.before; }
+    runner->variables.Set("v", c.value);
+    EXPECT_EQ(Sub("[@writefile<<<[#p]<<<[#v]" + c.mode + "]"), "1") << c.name;
+    EXPECT_EQ(ReadBack(path), c.after) << c.name;
+  }
   std::filesystem::remove(path);
 }
 

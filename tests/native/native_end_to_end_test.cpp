@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "app/home_fixture.h"
@@ -14,6 +15,15 @@ void PrepareHome(const HomeFixture& home, const std::string& script) {
   home.Write("Config.ini", "[setting]\r\ncodepage=utf-8\r\n");
   home.WriteBoot("x^calls.qvr^\n");
   home.WriteScript("calls.qvr", "<main>\nloaddll util " + std::string(QP_NATIVE_TESTLIB) + "\n" + script);
+}
+
+// Runs the home to a clean end; the text the script left in Temp/result.txt.
+std::string RunForResult(const HomeFixture& home) {
+  RunResult run = home.Run();
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "");
+  return home.Read("Temp/result.txt");
 }
 
 // The console shows the report's CR LF as a plain line end.
@@ -36,11 +46,7 @@ TEST(NativeEndToEnd, ScriptUsesJavaScriptAndNativeCalls) {
               "unloaddll util\n"
               "eval [@writefile<<<[@userpath]/Temp/result.txt<<<"
               "a=[#a];b=[#b];sum=[#sum];hi=[#hi];w=[#w];d=[#d]<<<w]\n");
-  RunResult run = home.Run();
-  EXPECT_FALSE(run.timedOut);
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(home.Read("Temp/result.txt"), "a=3 1;b=3 0;sum=42;hi=hello;w=中文A;d=3:84");
+  EXPECT_EQ(RunForResult(home), "a=3 1;b=3 0;sum=42;hi=hello;w=中文A;d=3:84");
 }
 
 TEST(NativeEndToEnd, EndlessJavaScriptFailsAndTheScriptGoesOn) {
@@ -80,6 +86,21 @@ TEST(NativeEndToEnd, CallsAfterUnloadAndUnknownUnloadsAreReported) {
     EXPECT_EQ(run.err, c.err);
     EXPECT_FALSE(home.Exists("Temp/after.txt"));  // the error report ended the run
   }
+}
+
+// A value's "<<<" is part of one argument; the script's own "<<<" separate.
+// A library whose file name is Chinese loads from a GBK path.
+TEST(NativeEndToEnd, InsertedSeparatorsStayInOneArgumentAndGbkPathsLoad) {
+  HomeFixture home;
+  std::filesystem::copy_file(QP_NATIVE_TESTLIB, home.Path("Temp/\xE4\xB8\xAD.so"));
+  home.WriteBoot("x^calls.qvr^\n");
+  home.WriteScript("calls.qvr",
+                   "loaddll zh [@userpath]\\Temp\\\xD6\xD0.so\n"
+                   "var [#page] a<<<bc\n"
+                   "var [#n] [~(int)zh.length<<<[#page]]\n"
+                   "var [#m] [~(int)zh.length<<<x[#page]y]\n"
+                   "eval [@writefile<<<[@userpath]/Temp/result.txt<<<n=[#n];m=[#m]<<<w]\n");
+  EXPECT_EQ(RunForResult(home), "n=6;m=8");
 }
 
 }  // namespace

@@ -3,20 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include "support/code_page_guard.h"
 #include "support/codepage.h"
 
 namespace qp {
 namespace {
-
-// Sets a code page for one test and puts GBK back afterwards.
-class CodePageScope {
- public:
-  explicit CodePageScope(int codePage) : saved_(ActiveCodePage()) { SetActiveCodePage(codePage); }
-  ~CodePageScope() { SetActiveCodePage(saved_); }
-
- private:
-  int saved_;
-};
 
 // The lengths of the characters of a text, left to right.
 std::vector<size_t> Lengths(std::string_view text) {
@@ -55,7 +46,7 @@ TEST(CharLengthAt, Table) {
       {kCodePageUtf8, "0x85 at the end", "ab\x85", {1, 1, 1}},
   };
   for (const LengthCase& c : cases) {
-    CodePageScope scope(c.codePage);
+    CodePageGuard scope(c.codePage);
     EXPECT_EQ(Lengths(c.text), c.lengths) << c.name;
   }
 }
@@ -63,7 +54,7 @@ TEST(CharLengthAt, Table) {
 // Every unmapped GBK pair that decodes to "?" is one character in the
 // conversion too, so boundaries agree between the byte scans and ToWide.
 TEST(CharLengthAt, AgreesWithTheDecoderOnEveryGbkPair) {
-  CodePageScope scope(kCodePageGbk);
+  CodePageGuard scope(kCodePageGbk);
   for (unsigned lead = 0x80; lead <= 0xFF; ++lead) {
     for (unsigned trail = 0x20; trail <= 0xFF; ++trail) {
       const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
@@ -99,7 +90,7 @@ TEST(BoundaryScans, Table) {
       {kCodePageUtf8, "\xE4\xB8]", "]", 2, "\xE4\xB8#", 2},
   };
   for (const ScanCase& c : cases) {
-    CodePageScope scope(c.codePage);
+    CodePageGuard scope(c.codePage);
     EXPECT_EQ(FindOnBoundary(c.text, c.needle), c.find) << c.text;
     EXPECT_EQ(ReplaceOnBoundaries(c.text, c.needle, "#"), c.replaced) << c.text;
     EXPECT_EQ(LastSingleByteIndex(c.text, c.needle[0]), c.lastSingle) << c.text;
@@ -107,7 +98,7 @@ TEST(BoundaryScans, Table) {
 }
 
 TEST(BoundaryScans, SplitAndEmptyNeedles) {
-  CodePageScope scope(kCodePageGbk);
+  CodePageGuard scope(kCodePageGbk);
   // "@" is a trail byte: the one after 0x81 is part of a character.
   EXPECT_EQ(SplitOnBoundaries("a@\x81@b", "@"), (std::vector<std::string>{"a", "\x81@b"}));
   EXPECT_EQ(SplitOnBoundaries("a,\x81,b", ","), (std::vector<std::string>{"a", "\x81", "b"}));
@@ -118,14 +109,14 @@ TEST(BoundaryScans, SplitAndEmptyNeedles) {
 }
 
 TEST(BoundaryScans, PrefixNeverCutsACharacter) {
-  CodePageScope scope(kCodePageGbk);
+  CodePageGuard scope(kCodePageGbk);
   EXPECT_EQ(PrefixOnBoundary("a\xD6\xD0z", 2), "a");
   EXPECT_EQ(PrefixOnBoundary("a\xD6\xD0z", 3), "a\xD6\xD0");
   EXPECT_EQ(PrefixOnBoundary("abc", 10), "abc");
 }
 
 TEST(CaseMapping, TrailBytesNeverChange) {
-  CodePageScope scope(kCodePageGbk);
+  CodePageGuard scope(kCodePageGbk);
   // 0x81 0x41 and 0xD6 0x61: trail bytes "A" and "a".
   EXPECT_EQ(AsciiLower("AB\x81\x41Z"), "ab\x81\x41z");
   EXPECT_EQ(AsciiUpper("ab\xD6\x61z"), "AB\xD6\x61Z");
@@ -135,12 +126,12 @@ TEST(CaseMapping, TrailBytesNeverChange) {
 
 TEST(ForwardSlashes, OnlySeparatorsThatAreCharacters) {
   {
-    CodePageScope scope(kCodePageGbk);
+    CodePageGuard scope(kCodePageGbk);
     // 0x81 0x5C is one character: its "\" is not a separator.
     EXPECT_EQ(ForwardSlashes("a\\\x81\x5C\\b"), "a/\x81\x5C/b");
     EXPECT_EQ(ForwardSlashes("\\\\x"), "//x");
   }
-  CodePageScope scope(kCodePageUtf8);
+  CodePageGuard scope(kCodePageUtf8);
   EXPECT_EQ(ForwardSlashes("\xE4\xB8\xAD\\x"), "\xE4\xB8\xAD/x");
   EXPECT_EQ(ForwardSlashes("\x81\\x"), "\x81/x");
 }

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/code_page_guard.h"
 #include "support/codepage.h"
 #include "support/settings.h"
 
@@ -22,7 +23,7 @@ const std::string kZhongGbk = "\xD6\xD0";
 
 class FileNamesTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetActiveCodePage(kCodePageGbk); }
+  CodePageGuard restore{kCodePageGbk};
 };
 
 TEST_F(FileNamesTest, GbkPathsBecomeUtf8Names) {
