@@ -338,6 +338,7 @@ bool ReadPlainNumber(std::string_view text, double& magnitude) {
 bool ExpressionProgram::Compile(const std::vector<Piece>& pieces) {
   steps_.clear();
   reduces_ = false;
+  holeOpConstant_ = false;
   depth_ = 1;
   std::vector<char> operators(1, kEnd);
   size_t values = 1;
@@ -430,10 +431,17 @@ bool ExpressionProgram::Compile(const std::vector<Piece>& pieces) {
     }
   }
   if (!failed && operate(kEnd) && operators.empty() && values >= 2) reduces_ = true;
+  holeOpConstant_ = steps_.size() == 4 && steps_[1].op == Op::Hole &&
+                    steps_[2].op == Op::Constant && steps_[3].op == Op::Apply;
   return true;
 }
 
 double ExpressionProgram::Run(const double* holes) const {
+  if (holeOpConstant_) {
+    const Step& hole = steps_[1];
+    const double magnitude = holes[hole.hole];
+    return Apply(steps_[3].apply, hole.negative ? -magnitude : magnitude, steps_[2].constant);
+  }
   // Expressions of scripts are short: their values fit on the stack.
   constexpr size_t kSmall = 32;
   double small[kSmall];

@@ -64,6 +64,9 @@ class ExpressionProgram {
   std::vector<Step> steps_;
   bool reduces_ = false;
   size_t depth_ = 0;  // the most values Run holds at once
+  // "(hole op constant)", the shape of most loop conditions and counters:
+  // Run applies the one operator without walking the steps.
+  bool holeOpConstant_ = false;
 };
 
 // True when the text reads, in an expression, as one number and nothing
