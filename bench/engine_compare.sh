@@ -14,12 +14,17 @@
 # and matches the pattern over all of it. Its result is checked, and its
 # CPU seconds are given in the same way.
 #
-#   bench/engine_compare.sh [BUILD_DIR] [N] [ROUNDS]   (defaults: build, 1000000, 7)
+# With BASELINE, the engine_bench of another build (an earlier version) runs
+# in the same rounds as a fifth interpreter and on the extraction script.
+#
+#   bench/engine_compare.sh [BUILD_DIR] [N] [ROUNDS] [BASELINE]
+#                                       (defaults: build, 1000000, 7, none)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 n=${2:-1000000}
 rounds=${3:-7}
+baseline=${4:-}
 bench=$build/bench/engine_bench
 [[ -x $bench ]] || { echo "build engine_bench first ($bench)" >&2; exit 2; }
 for tool in bash python3 lua5.4; do
@@ -51,22 +56,21 @@ while i < $n do
 end
 LUA
 
-# CPU seconds (user + system) of one run of a command, to the microsecond
-# (the kernel's figures for the child, read with getrusage).
+# CPU seconds (user + system) of one run of a command, to the millisecond
+# (bash's own timing of the child, from the kernel's figures).
 cpu() {
-  python3 -c '
-import resource, subprocess, sys
-with open(sys.argv[1], "wb") as out:
-    subprocess.run(sys.argv[2:], stdout=out, check=True)
-usage = resource.getrusage(resource.RUSAGE_CHILDREN)
-print("%.4f" % (usage.ru_utime + usage.ru_stime))' "$tmp/out" "$@"
+  local TIMEFORMAT='%3U %3S'
+  { time "$@" > "$tmp/out" 2>/dev/null; } 2> "$tmp/time"
+  awk '{printf "%.3f\n", $1 + $2}' "$tmp/time"
 }
 
 declare -A runs
 names=(quorvant bash python3 lua5.4)
+[[ -n $baseline ]] && names+=(baseline)
 for ((r = 1; r <= rounds; ++r)); do
   runs[quorvant]+="$(cpu "$bench" --loop "$n") "
   instructions=$(awk '{print $4}' "$tmp/out")
+  [[ -n $baseline ]] && runs[baseline]+="$(cpu "$baseline" --loop "$n") "
   runs[bash]+="$(cpu bash "$tmp/loop.sh") "
   runs[python3]+="$(cpu python3 "$tmp/loop.py") "
   runs[lua5.4]+="$(cpu lua5.4 "$tmp/loop.lua") "
@@ -110,16 +114,29 @@ rows=10000
   echo 'match r [#all]'
   echo "eval [@writefile<<<$tmp/result.txt<<<[#n] [\$r.count] [#sum]<<<w]"
 } | sed 's/$/\r/' > "$tmp/extract.qvr"
-extract=""
-for ((r = 1; r <= rounds; ++r)); do
+# Runs the extraction script with one engine_bench and checks its result.
+extract_once() {
   rm -f "$tmp/rows.txt" "$tmp/result.txt"
-  extract+="$(cpu "$bench" --script "$tmp/extract.qvr") "
-done
-result=$(cat "$tmp/result.txt" 2>/dev/null || true)
-[[ $result == "$((rows + 1)) $rows $((rows * 3))" ]] || {
-  echo "extraction script gave \"$result\", expected \"$((rows + 1)) $rows $((rows * 3))\"" >&2
-  exit 1
+  cpu "$1" --script "$tmp/extract.qvr"
+  local result
+  result=$(cat "$tmp/result.txt" 2>/dev/null || true)
+  [[ $result == "$((rows + 1)) $rows $((rows * 3))" ]] || {
+    echo "extraction script gave \"$result\", expected \"$((rows + 1)) $rows $((rows * 3))\"" >&2
+    exit 1
+  }
 }
+extract=""
+extractBase=""
+for ((r = 1; r <= rounds; ++r)); do
+  extract+="$(extract_once "$bench") "
+  [[ -n $baseline ]] && extractBase+="$(extract_once "$baseline") "
+done
+echo "extraction script ($rows rows: writefile, match, split per row; then readfile, split, match), CPU seconds"
 read -r emin emed < <(summary "$extract")
-printf 'extraction script (%d rows: writefile, match, split per row; then readfile, split, match): min %.4f, median %.4f CPU s\n' \
-  "$rows" "$emin" "$emed"
+printf '%-10s %8.4f %8.4f\n' quorvant "$emin" "$emed"
+if [[ -n $baseline ]]; then
+  read -r bmin bmed < <(summary "$extractBase")
+  printf '%-10s %8.4f %8.4f   (baseline / quorvant: %.2fx min, %.2fx median)\n' baseline "$bmin" "$bmed" \
+    "$(awk -v a="$bmin" -v b="$emin" 'BEGIN {print (b > 0 ? a / b : 0)}')" \
+    "$(awk -v a="$bmed" -v b="$emed" 'BEGIN {print (b > 0 ? a / b : 0)}')"
+fi
