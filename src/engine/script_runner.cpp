@@ -13,7 +13,7 @@ ScriptRunner::~ScriptRunner() {
   regexes.clear();
   databases.clear();  // each back end closes its connection when destroyed
   http.reset();
-  if (freeLibraries) freeLibraries(*this);
+  native.reset();  // closes every library the run loaded
 }
 
 void ScriptRunner::Load(std::shared_ptr<const ScriptProgram> compiled) {

@@ -29,6 +29,7 @@ namespace qp {
 class RegexPattern;  // regex/regex_pattern.h
 class HttpSession;   // net/http_session.h, kept by the HTTP commands
 class CDBWrapper;    // db/db_wrapper.h, kept by the database commands
+class NativeLibraries;  // native/native_libraries.h, kept by the native calls
 
 // Owns an object of a subsystem above the engine, which the engine cannot
 // delete itself: the deleter is taken from the std::unique_ptr it is made
@@ -76,9 +77,7 @@ class ScriptRunner {
   SubsystemPtr<HttpSession> http;                   // made by the first HTTP command
   std::map<std::string, SubsystemPtr<CDBWrapper>> databases;
   std::map<std::string, QueryTable> queryResults;
-  std::map<std::string, void*> libraries;           // name -> dlopen handle (may be null)
-  std::map<std::string, void*> libraryFunctions;    // "lib.func" -> entry point
-  void (*freeLibraries)(ScriptRunner&) = nullptr;   // set by the native layer once it loads one
+  SubsystemPtr<NativeLibraries> native;             // loaded libraries; closed with the run
   int32_t handlerDepth = 0;                         // > 0 while an event handler runs
   int32_t sleepRemainingMs = 0;                     // time still to sleep in a `pause`
   int32_t waitForEvents = 0;                        // set by `suspend`, cleared by `resume`
