@@ -174,7 +174,7 @@ class Executor {
   void Text(const ScriptInstruction& in);
   void Request(const CommandRoute& route);
   void If();
-  void While(const std::string& operand);
+  void While();
   void Switch();
   void BlockOpen();
   void BlockClose();
@@ -213,7 +213,7 @@ bool Executor::Flow(const ScriptInstruction& in) {
   const std::string& op = in.operand;
   switch (in.code) {
     case kIf: If(); break;
-    case kWhile: While(op); break;
+    case kWhile: While(); break;
     case kEval: Expand(); break;
     case kVar: Assign(); break;
     case kReturn: case kBreak: EndFrame(); break;
@@ -270,12 +270,11 @@ void Executor::If() {
 }
 
 // while: the condition is tested each time the body's "{" runs.
-void Executor::While(const std::string& operand) {
+void Executor::While() {
   DropDefault();
   LoopFrame frame;
   frame.headIndex = i_ + 1;
   frame.closeIndex = FindAfterBlock(r_, i_ + 1) - 1;
-  frame.condition = operand;
   Push(frame.closeIndex + 1);
   frame.baseDepth = r_.continuations.size();
   Push(frame.headIndex);

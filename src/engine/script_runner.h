@@ -48,9 +48,9 @@ template <class T>
 using SubsystemPtr = std::unique_ptr<T, SubsystemDeleter<T>>;
 
 struct LoopFrame {
-  int32_t headIndex;      // index of the "{" that opens the loop body
+  int32_t headIndex;      // index of the "{" that opens the loop body; the
+                          // `while` before it holds the condition
   int32_t closeIndex;     // index of the matching "}"
-  std::string condition;  // the `while` operand as compiled, substituted at each test
   // Size of `continuations` with the loop's after-loop index on top: once the
   // stack is shorter than this plus one, the body's frame is gone and the
   // loop has been left (by `break`, `return` or a `goto` out of the body).
