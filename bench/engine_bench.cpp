@@ -5,6 +5,7 @@
 //   engine_bench --loop N             one run of N iterations; prints the
 //                                     time and instructions per second
 //                                     (used by engine_compare.sh)
+//   engine_bench --script FILE        one run of a script file (CR LF lines)
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -15,7 +16,10 @@
 #include <string>
 
 #include "compiler/compiler.h"
+#include "engine/executor.h"
+#include "engine/operand_template.h"
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
 
 namespace {
 
@@ -94,6 +98,32 @@ void BM_SubstitutePage(benchmark::State& state) {
 }
 BENCHMARK(BM_SubstitutePage)->Arg(1)->Arg(2);
 
+// The same operands through their templates, as the executor uses them.
+void BM_TemplateNested(benchmark::State& state) {
+  qp::ScriptRunner runner;
+  runner.variables.Set("i", "7");
+  runner.variables.Set("x7", "value");
+  qp::OperandTemplate plan("a [#x[#i]] b [#i]");
+  std::string text;
+  for (auto _ : state) {
+    plan.Expand(runner, text);
+    benchmark::DoNotOptimize(text);
+  }
+}
+BENCHMARK(BM_TemplateNested);
+
+void BM_TemplateExpression(benchmark::State& state) {
+  qp::ScriptRunner runner;
+  runner.variables.Set("i", "41");
+  qp::OperandTemplate plan("([#i]+1)");
+  std::string text;
+  for (auto _ : state) {
+    plan.Expand(runner, text);
+    benchmark::DoNotOptimize(text);
+  }
+}
+BENCHMARK(BM_TemplateExpression);
+
 void BM_Evaluate(benchmark::State& state) {
   qp::ScriptRunner runner;
   for (auto _ : state) {
@@ -115,10 +145,32 @@ int LoopOnce(long iterations) {
   return 0;
 }
 
+int ScriptOnce(const char* path) {
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) {
+    std::fprintf(stderr, "cannot open %s\n", path);
+    return 2;
+  }
+  std::string text;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+  std::fclose(file);
+  auto program = std::make_shared<qp::ScriptProgram>();
+  qp::Compile(text, *program);
+  SilentUi ui;
+  auto started = std::chrono::steady_clock::now();
+  uint64_t instructions = RunLoop(program, ui);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  std::printf("script %s instructions %llu seconds %.3f\n", path,
+              static_cast<unsigned long long>(instructions), seconds);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--loop") == 0) return LoopOnce(std::atol(argv[2]));
+  if (argc == 3 && std::strcmp(argv[1], "--script") == 0) return ScriptOnce(argv[2]);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -8,6 +8,7 @@
 
 #include "compiler/compiler.h"
 #include "compiler/text_file.h"
+#include "engine/executor.h"
 #include "engine/trace.h"
 #include "support/files.h"
 #include "support/messages.h"

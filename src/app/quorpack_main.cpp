@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/quorpack_app.h"
+#include "commands/script_commands.h"
 
 #ifndef QP_VERSION
 #define QP_VERSION "0"
@@ -52,6 +53,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "quorpack: unknown option or argument \"%s\"\n%s", arg.c_str(), kUsage);
     return 2;
   }
+  qp::RegisterScriptCommands();
   qp::CQuorPackApp app;
   return app.Run();
 }

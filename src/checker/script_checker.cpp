@@ -15,10 +15,11 @@ namespace {
 struct BuiltinShape {
   const char* name;
   size_t minimum;  // items, the name included
+  size_t maximum;  // 0: no limit
 };
 
 constexpr BuiltinShape kBuiltinShapes[] = {
-#define QP_BUILTIN(name, minimum, tooFew) {name, minimum},
+#define QP_BUILTIN(name, minimum, maximum, tooFew, function) {name, minimum, maximum},
 #include "compiler/builtin_names.def"
 #undef QP_BUILTIN
 };
@@ -340,8 +341,9 @@ class ProgramCheck : public CompileListener {
       if (items.size() < shape.minimum)
         Error(At(i), "built-in \"@" + name + "\" needs " + std::to_string(shape.minimum - 1) +
                          " item(s) after its name, this call has " + std::to_string(items.size() - 1));
-      else if (name == "readfile" && items.size() > 3)
-        Error(At(i), "built-in \"@readfile\" takes at most 2 items after its name");
+      else if (shape.maximum != 0 && items.size() > shape.maximum)
+        Error(At(i), "built-in \"@" + name + "\" takes at most " +
+                         std::to_string(shape.maximum - 1) + " items after its name");
       return;
     }
     Error(At(i), "unknown built-in \"@" + std::string(Trim(items[0])) + "\" (it gives the empty text)");

@@ -4,7 +4,7 @@ namespace qp {
 
 const char* CommandName(int32_t code) {
   switch (code) {
-#define QP_COMMAND(name, keyword, number) \
+#define QP_COMMAND(name, keyword, number, ...) \
   case number:                            \
     return keyword;
 #include "compiler/command_codes.def"
@@ -17,7 +17,7 @@ const char* CommandName(int32_t code) {
 }
 
 KeywordTable::KeywordTable() {
-#define QP_COMMAND(name, keyword, code) table_.emplace(keyword, k##name);
+#define QP_COMMAND(name, keyword, code, ...) table_.emplace(keyword, k##name);
 #include "compiler/command_codes.def"
 #undef QP_COMMAND
 }

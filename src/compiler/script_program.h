@@ -18,7 +18,7 @@ namespace qp {
 enum CommandCode : int32_t {
   kNoCommand = 0,
   kLabel = 23,
-#define QP_COMMAND(name, keyword, code) k##name = code,
+#define QP_COMMAND(name, keyword, code, ...) k##name = code,
 #include "compiler/command_codes.def"
 #undef QP_COMMAND
 };

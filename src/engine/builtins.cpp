@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/script_runner.h"
+#include "engine/builtins.h"
 #include "support/characters.h"
 #include "support/files.h"
 #include "support/messages.h"
@@ -166,43 +167,60 @@ std::string Rand(ScriptRunner& runner, const Items& items, const std::string& ca
   return ToDecimal(result);
 }
 
+std::string Len(ScriptRunner&, const Items& items, const std::string&) {
+  return ToDecimal(static_cast<int64_t>(items[1].size()));
+}
+std::string IsNull(ScriptRunner&, const Items& items, const std::string&) {
+  return items[1].empty() ? "1" : "0";
+}
+std::string Compare(ScriptRunner&, const Items& items, const std::string&) {
+  return items[1] == items[2] ? "1" : "0";
+}
+std::string LongTime(ScriptRunner&, const Items&, const std::string&) {
+  return ToDecimal(static_cast<int64_t>(std::time(nullptr)));
+}
+std::string RobotId(ScriptRunner& runner, const Items&, const std::string&) {
+  return ToDecimal(runner.id);
+}
+std::string ScreenWidth(ScriptRunner& runner, const Items&, const std::string&) {
+  return ToDecimal(runner.ui ? runner.ui->ScreenWidth() : 0);
+}
+std::string ScreenHeight(ScriptRunner& runner, const Items&, const std::string&) {
+  return ToDecimal(runner.ui ? runner.ui->ScreenHeight() : 0);
+}
+// Adapters for the functions that need less than the whole call.
+template <std::string (*F)(const Items&)>
+std::string OnItems(ScriptRunner&, const Items& items, const std::string&) {
+  return F(items);
+}
+template <std::string (*F)(ScriptRunner&, const Items&)>
+std::string OnRunner(ScriptRunner& runner, const Items& items, const std::string&) {
+  return F(runner, items);
+}
+template <std::string (*F)(std::string_view)>
+std::string OnFirst(ScriptRunner&, const Items& items, const std::string&) {
+  return F(items[1]);
+}
+std::string UserPath(ScriptRunner&, const Items&, const std::string&) { return ProgramDirText(); }
+
+using BuiltinFunction = std::string (*)(ScriptRunner& runner, const Items& items,
+                                        const std::string& callText);
+
 struct Builtin {
   const char* name;
-  size_t minimum;     // items, the name included
-  const char* tooFew; // the result when there are fewer
+  size_t minimum;           // items, the name included
+  size_t maximum;           // 0: no limit
+  const char* tooFew;       // the result when there are fewer (or more than the maximum)
+  BuiltinFunction function;
 };
 
 // In the order in which names are tried.
 constexpr Builtin kBuiltins[] = {
-#define QP_BUILTIN(name, minimum, tooFew) {name, minimum, tooFew},
+#define QP_BUILTIN(name, minimum, maximum, tooFew, function) \
+  {name, minimum, maximum, tooFew, &function},
 #include "compiler/builtin_names.def"
 #undef QP_BUILTIN
 };
-
-std::string Run(ScriptRunner& runner, int index, const Items& items, const std::string& callText) {
-  switch (index) {
-    case 0: return ToDecimal(static_cast<int64_t>(items[1].size()));
-    case 1: return items[1].empty() ? "1" : "0";
-    case 2: return WriteFile(items);
-    case 3: return ReadFile(items);
-    case 4: return IndexOf(items);
-    case 5: return LastIndexOf(items);
-    case 6: return ReplaceText(items);
-    case 7: return SplitIntoVariables(runner, items);
-    case 8: return items[1] == items[2] ? "1" : "0";
-    case 9: return Substr(runner, items, callText);
-    case 10: return ToDecimal(static_cast<int64_t>(std::time(nullptr)));
-    case 11: return Time(items);
-    case 12: return UrlEncode(items[1]);
-    case 13: return AsciiLower(items[1]);
-    case 14: return AsciiUpper(items[1]);
-    case 15: return Rand(runner, items, callText);
-    case 16: return ProgramDirText();
-    case 17: return ToDecimal(runner.id);
-    case 18: return ToDecimal(runner.ui ? runner.ui->ScreenWidth() : 0);
-    default: return ToDecimal(runner.ui ? runner.ui->ScreenHeight() : 0);
-  }
-}
 
 }  // namespace
 
@@ -216,15 +234,13 @@ int32_t NextRandom(ScriptRunner& runner) {
 std::string CallBuiltin(ScriptRunner& runner, const std::vector<std::string>& items,
                         const std::string& callText) {
   std::string name = AsciiLower(Trim(items[0]));
-  for (int k = 0; k < static_cast<int>(std::size(kBuiltins)); ++k) {
-    const Builtin& builtin = kBuiltins[k];
+  for (const Builtin& builtin : kBuiltins) {
     if (name != builtin.name) continue;
-    bool readfileTooMany = k == 3 && items.size() > 3;
-    if (items.size() < builtin.minimum || readfileTooMany) {
+    if (items.size() < builtin.minimum || (builtin.maximum && items.size() > builtin.maximum)) {
       ReportError(runner, Msg(MessageId::kFormatError), callText);
       return builtin.tooFew;
     }
-    return Run(runner, k, items, callText);
+    return builtin.function(runner, items, callText);
   }
   return std::string();
 }

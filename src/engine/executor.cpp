@@ -7,11 +7,12 @@
 #include <chrono>
 #include <ctime>
 
-#include "db/commands/db_commands.h"
+#include "engine/command_table.h"
+#include "engine/operand_template.h"
 #include "engine/script_runner.h"
+#include "engine/executor.h"
+#include "engine/text_commands.h"
 #include "engine/trace.h"
-#include "native/native_calls.h"
-#include "net/commands/http_commands.h"
 #include "support/messages.h"
 #include "support/text.h"
 
@@ -67,7 +68,10 @@ bool IsTrue(const std::string& condition) {
 class Executor {
  public:
   explicit Executor(ScriptRunner& runner)
-      : r_(runner), code_(runner.program->instructions) {}
+      : r_(runner),
+        code_(runner.program->instructions),
+        templates_(code_.size(), nullptr),
+        plans_(code_.size(), nullptr) {}
 
   // Returns when the script has ended or was stopped.
   void Loop() {
@@ -152,97 +156,111 @@ class Executor {
 
   void Push(int32_t index) { r_.continuations.push_back(index); }
 
-  std::string Expand(const std::string& operand) { return Expanded(r_, operand); }
+  // The operand of instruction j, substituted through its template.
+  std::string ExpandAt(int32_t j) {
+    OperandTemplate*& t = templates_[static_cast<size_t>(j)];
+    if (!t) t = &r_.operands.For(code_[static_cast<size_t>(j)].operand);
+    std::string text;
+    t->Expand(r_, text);
+    return text;
+  }
+  std::string Expand() { return ExpandAt(i_); }
 
-  void Send(UiRequestKind kind, const std::string& operand) {
-    SendUiRequest(r_, kind, Expand(operand));
+  void Assign() {
+    AssignmentPlan*& plan = plans_[static_cast<size_t>(i_)];
+    if (!plan) plan = &r_.operands.Assignment(code_[static_cast<size_t>(i_)].operand);
+    AssignCompiled(r_, *plan);
   }
 
   bool Dispatch(const ScriptInstruction& in);
-  void If(const std::string& operand);
-  void While(const std::string& operand);
-  void Switch(const std::string& operand);
+  bool Flow(const ScriptInstruction& in);
+  void Text(const ScriptInstruction& in);
+  void Request(const CommandRoute& route);
+  void If();
+  void While();
+  void Switch();
   void BlockOpen();
   void BlockClose();
   void EndFrame();
   void Goto(const std::string& operand);
-  void Call(const std::string& operand);
-  void Pause(const std::string& operand);
-  void Prompt(const std::string& operand);
+  void Call();
+  void Pause();
   void Suspend();
   void Resume();
   void DropLeftLoops();
 
   ScriptRunner& r_;
   const std::vector<ScriptInstruction>& code_;
+  // By instruction index, found on first use: the runner owns them.
+  std::vector<OperandTemplate*> templates_;
+  std::vector<AssignmentPlan*> plans_;
   int32_t i_ = 0;
   bool defaultPushed_ = false;
 };
 
+// The route of the code picks the family; the executor's own commands and
+// the engine's text commands are the two short switches below, a UI request
+// is one send, and every other family goes to the handler its subsystem
+// registered.
 bool Executor::Dispatch(const ScriptInstruction& in) {
+  const CommandRoute& route = RouteOf(in.code);
+  switch (route.family) {
+    case CommandFamily::Flow: return Flow(in);
+    case CommandFamily::Text: Text(in); return true;
+    case CommandFamily::Ui: Request(route); return true;
+    default: RunRegisteredCommand(r_, in.code, in.operand); return true;
+  }
+}
+
+bool Executor::Flow(const ScriptInstruction& in) {
   const std::string& op = in.operand;
   switch (in.code) {
-    case kIf: If(op); break;
-    case kWhile: While(op); break;
-    case kEval: Expand(op); break;
-    case kVar: AssignVariable(r_, op); break;
+    case kIf: If(); break;
+    case kWhile: While(); break;
+    case kEval: Expand(); break;
+    case kVar: Assign(); break;
     case kReturn: case kBreak: EndFrame(); break;
-    case kSwitch: Switch(op); break;
-    case kPrompt: Prompt(op); break;
-    case kAlert: Send(UiRequestKind::Alert, op); break;
-    case kShow: Send(UiRequestKind::Show, op); break;
-    case kLeft: Send(UiRequestKind::Left, op); break;
-    case kRight: Send(UiRequestKind::Right, op); break;
-    case kState: Send(UiRequestKind::State, op); break;
-    case kNote: Send(UiRequestKind::Note, op); break;
-    case kRegex: RegexCommand(r_, op); break;
-    case kMatch: MatchCommand(r_, op); break;
-    case kUnregex: UnregexCommand(r_, op); break;
-    case kReplace: ReplaceCommand(r_, op); break;
+    case kSwitch: Switch(); break;
     case kExit: return false;
     case kBlockOpen: BlockOpen(); break;
     case kBlockClose: BlockClose(); break;
     case kGoto: Goto(op); break;
-    case kCall: Call(op); break;
-    case kJs: Send(UiRequestKind::Js, op); break;
-    case kPause: Pause(op); break;
+    case kCall: Call(); break;
+    case kPause: Pause(); break;
     case kSrand: r_.randomState = static_cast<uint32_t>(std::time(nullptr)); break;
-    case kLoadDll: LoadLibraryCommand(r_, op); break;
-    case kUnloadDll: UnloadLibraryCommand(r_, Expand(op)); break;
-    case kOpenWindow: Send(UiRequestKind::OpenWindow, op); break;
-    case kSetWindow: Send(UiRequestKind::SetWindow, op); break;
-    case kShowWindow: Send(UiRequestKind::ShowWindow, op); break;
-    case kHideWindow: Send(UiRequestKind::HideWindow, op); break;
-    case kCloseWindow: Send(UiRequestKind::CloseWindow, op); break;
-    case kJsWindow: Send(UiRequestKind::JsWindow, op); break;
     case kSuspend: Suspend(); break;
     case kResume: Resume(); break;
-    case kShowTray: SendUiRequest(r_, UiRequestKind::ShowTray, std::string()); break;
-    case kHideTray: SendUiRequest(r_, UiRequestKind::HideTray, std::string()); break;
-    case kOpenAccess: case kOpenMssql: case kOpenMysql:
-    case kCloseDb: case kQuery: case kExecute:
-      RunDatabaseCommand(r_, in.code, op);
-      break;
-    case kTest: case kGet: case kPost: case kCaptcha: case kSaveTo: case kClear:
-    case kAdd: case kAddX: case kUpText: case kUpFile: case kUpload: case kProxy:
-    case kTimeout: case kReferer: case kLan: case kEncoding: case kImitate:
-    case kSetCookies: case kDelCookies: case kClearCookies: case kGetCookies:
-    case kResumeCookies: case kSaveCookies: case kResumeIeCookies: case kSaveIeCookies:
-      RunHttpCommand(r_, in.code, op);
-      break;
     default:  // else, case, default, new, minwindow, maxwindow: nothing here
       break;
   }
   return true;
 }
 
+void Executor::Text(const ScriptInstruction& in) {
+  switch (in.code) {
+    case kRegex: RegexCommand(r_, in.operand); break;
+    case kMatch: MatchCommand(r_, in.operand); break;
+    case kUnregex: UnregexCommand(r_, in.operand); break;
+    case kReplace: ReplaceCommand(r_, in.operand); break;
+    default: break;
+  }
+}
+
+// A command of the UI family sends its request with the substituted operand
+// (or none); a prompt then waits until the answer is in "input".
+void Executor::Request(const CommandRoute& route) {
+  SendUiRequest(r_, route.ui,
+                route.operand == OperandUse::Substituted ? Expand() : std::string());
+  if (route.ui == UiRequestKind::Prompt) r_.control.WaitWhileSuspended();
+}
+
 // if: the then-block runs as a frame that goes on after any else-block; a
 // false condition goes on after the then-block, where an `else` is a no-op
 // and its "{" enters the else-block as a plain block.
-void Executor::If(const std::string& operand) {
+void Executor::If() {
   DropDefault();
   if (i_ >= r_.lastIndex) return;
-  std::string condition = Expand(operand);
+  std::string condition = Expand();
   int32_t thenOpen = i_ + 1;
   int32_t after = FindAfterBlock(r_, thenOpen);
   if (!IsTrue(condition)) {
@@ -255,12 +273,11 @@ void Executor::If(const std::string& operand) {
 }
 
 // while: the condition is tested each time the body's "{" runs.
-void Executor::While(const std::string& operand) {
+void Executor::While() {
   DropDefault();
   LoopFrame frame;
   frame.headIndex = i_ + 1;
   frame.closeIndex = FindAfterBlock(r_, i_ + 1) - 1;
-  frame.condition = operand;
   Push(frame.closeIndex + 1);
   frame.baseDepth = r_.continuations.size();
   Push(frame.headIndex);
@@ -269,10 +286,10 @@ void Executor::While(const std::string& operand) {
 
 // switch: the first `case` (equal text) or `default` at the block's own
 // depth, in text order, runs its block; no fall-through.
-void Executor::Switch(const std::string& operand) {
+void Executor::Switch() {
   DropDefault();
   if (i_ >= r_.lastIndex) return;
-  const std::string value = Expand(operand);
+  const std::string value = Expand();
   int32_t match = -1;
   for (int32_t j = i_ + 2; j <= r_.lastIndex; ++j) {
     CommandCode code = code_[j].code;
@@ -285,7 +302,7 @@ void Executor::Switch(const std::string& operand) {
       break;
     }
     if (match >= 0) continue;
-    std::string text = Expand(code_[j].operand);
+    std::string text = ExpandAt(j);
     bool hit = code == kDefault || (code == kCase && text == value);
     if (hit && j < r_.lastIndex) match = j + 1;
   }
@@ -298,8 +315,8 @@ void Executor::Switch(const std::string& operand) {
 
 void Executor::BlockOpen() {
   if (!r_.loops.empty() && r_.loops.back().headIndex == i_) {
-    std::string condition = r_.loops.back().condition;
-    condition = Expand(condition);
+    // The `while` right before the "{" holds the condition's operand.
+    std::string condition = ExpandAt(i_ - 1);
     if (Trim(condition) == "0") {
       DropDefault();
       r_.loops.pop_back();
@@ -343,11 +360,11 @@ void Executor::Goto(const std::string& operand) {
   DropDefault();
   // A missing label jumps to instruction 0; the shared label table is only
   // read, never extended.
-  Push(r_.program->LabelOrZero(Expand(operand)));
+  Push(r_.program->LabelOrZero(Expand()));
 }
 
-void Executor::Call(const std::string& operand) {
-  std::string name = Expand(operand);
+void Executor::Call() {
+  std::string name = Expand();
   int32_t index = r_.program->FindLabel(name);
   if (index < 0) {
     ReportError(r_, Msg(MessageId::kUndefinedSection), "CALL " + name);
@@ -357,15 +374,10 @@ void Executor::Call(const std::string& operand) {
   if (r_.handlerDepth > 0) ++r_.handlerDepth;
 }
 
-void Executor::Pause(const std::string& operand) {
+void Executor::Pause() {
   SendUiRequest(r_, UiRequestKind::State, "sleep");
-  r_.sleepRemainingMs = LeadingInt(Expand(operand));
+  r_.sleepRemainingMs = LeadingInt(Expand());
   if (r_.sleepRemainingMs > 0) Sleep();
-}
-
-void Executor::Prompt(const std::string& operand) {
-  Send(UiRequestKind::Prompt, operand);
-  r_.control.WaitWhileSuspended();  // until the answer is in "input"
 }
 
 void Executor::Suspend() {

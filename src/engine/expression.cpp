@@ -1,10 +1,12 @@
 #include "engine/expression.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
 #include "support/text.h"
 
 namespace qp {
@@ -258,34 +260,229 @@ bool EvaluateExpression(std::string_view expression, double& value) {
   return Evaluator(values, operators).Run(expression, value);
 }
 
-std::string FormatNumber(double value, std::string_view accuracy) {
+void FormatNumberInto(double value, std::string_view accuracy, std::string& out) {
   int precision = PrecisionOf(accuracy);
   // Whole numbers of ordinary size print without the C library's float
   // formatting: digits, then the point and zeros the precision asks for.
-  if (value == std::floor(value) && std::fabs(value) < 1e15) {
-    std::string text = std::signbit(value) ? "-" : "";
-    text += std::to_string(static_cast<int64_t>(std::fabs(value)));
-    if (precision > 0) text.append(1, '.').append(static_cast<size_t>(precision), '0');
-    return text;
+  if (std::fabs(value) < 1e15 && value == static_cast<double>(static_cast<int64_t>(value))) {
+    out.clear();
+    if (std::signbit(value)) out += '-';
+    char digits[20];
+    char* end = digits + sizeof digits;
+    char* p = end;
+    for (int64_t n = static_cast<int64_t>(std::fabs(value));;) {
+      *--p = static_cast<char>('0' + n % 10);
+      n /= 10;
+      if (n == 0) break;
+    }
+    out.append(p, end);
+    if (precision > 0) out.append(1, '.').append(static_cast<size_t>(precision), '0');
+    return;
   }
-  if (!std::isfinite(value) || value == std::floor(value) || !IsTie(value, precision))
-    return Printf(value, precision);
+  if (!std::isfinite(value) || value == std::floor(value) || !IsTie(value, precision)) {
+    out = Printf(value, precision);
+    return;
+  }
   // Ties round away from zero, as the C library of the scripts' home
   // platform prints them: (5/2) is 3, not the 2 of round-half-even.
   std::string text = Printf(value, precision + 25);
   text.resize(text.find('.') + (precision ? 1 + static_cast<size_t>(precision) : 0));
   IncrementLastDigit(text);
+  out = std::move(text);
+}
+
+std::string FormatNumber(double value, std::string_view accuracy) {
+  std::string text;
+  FormatNumberInto(value, accuracy, text);
   return text;
+}
+
+bool ReadPlainNumber(std::string_view text, double& magnitude) {
+  if (text.empty()) return false;
+  // Whole numbers of up to 15 digits: integer arithmetic gives exactly the
+  // double that the digit-by-digit sum gives.
+  if (text.size() <= 15) {
+    int64_t whole = 0;
+    size_t i = 0;
+    for (; i < text.size(); ++i) {
+      const unsigned digit = static_cast<unsigned char>(text[i]) - '0';
+      if (digit > 9) break;
+      whole = whole * 10 + digit;
+    }
+    if (i == text.size()) {
+      magnitude = static_cast<double>(whole);
+      return true;
+    }
+  }
+  double value = 0;
+  double fractionScale = 0;
+  for (char c : text) {
+    if (c == '.') {
+      if (fractionScale == 0) fractionScale = 1;
+    } else if (c < '0' || c > '9') {
+      return false;
+    } else if (fractionScale == 0) {
+      value = value * 10 + (c - '0');
+    } else {
+      fractionScale /= 10;
+      value += (c - '0') * fractionScale;
+    }
+  }
+  magnitude = value;
+  return true;
+}
+
+// The evaluator's run over the pieces, with the values left symbolic: every
+// action it takes depends only on the operator characters, so the steps it
+// would take on the values are recorded once, as a postfix program.
+bool ExpressionProgram::Compile(const std::vector<Piece>& pieces) {
+  steps_.clear();
+  reduces_ = false;
+  holeOpConstant_ = false;
+  depth_ = 1;
+  std::vector<char> operators(1, kEnd);
+  size_t values = 1;
+  steps_.push_back({Op::Constant});
+  char previous = kEnd;
+  bool inNumber = false;
+  bool negativePending = false;
+  bool afterHole = false;
+  double magnitude = 0;
+  double fractionScale = 0;
+  bool negative = false;
+  bool failed = false;
+  auto reduce = [&]() {
+    if (values < 2) return false;
+    steps_.push_back({Op::Apply, operators.back()});
+    operators.pop_back();
+    --values;
+    return true;
+  };
+  auto operate = [&](char c) {
+    if (c == '-' && previous != ')' && previous != '0') {
+      negativePending = true;
+      previous = c;
+      return true;
+    }
+    inNumber = false;
+    fractionScale = 0;
+    previous = c;
+    for (;;) {
+      if (operators.empty()) return false;
+      switch (Compare(operators.back(), c)) {
+        case Action::Push: operators.push_back(c); return true;
+        case Action::Cancel: operators.pop_back(); return true;
+        case Action::Fail: return false;
+        case Action::Reduce:
+          if (!reduce()) return false;
+      }
+    }
+  };
+  auto startNumber = [&]() {
+    magnitude = 0;
+    fractionScale = 0;
+    negative = negativePending;
+    negativePending = false;
+    steps_.push_back({Op::Constant});
+    ++values;
+    depth_ = std::max(depth_, values);
+    inNumber = true;
+  };
+  for (const Piece& piece : pieces) {
+    if (piece.hole >= 0) {
+      if (inNumber) return false;  // the hole's digits would continue a number
+      Step step{Op::Hole};
+      step.hole = piece.hole;
+      step.negative = negativePending;
+      negativePending = false;
+      steps_.push_back(step);
+      ++values;
+      depth_ = std::max(depth_, values);
+      inNumber = true;
+      previous = '0';
+      afterHole = true;
+      continue;
+    }
+    // Each literal is rewritten on its own: a hole holds digits, so no
+    // two-character operator spans one.
+    const std::string text = RewriteOperators(piece.literal);
+    for (char c : text) {
+      const bool digit = c >= '0' && c <= '9';
+      if ((digit || c == '.') && afterHole) return false;
+      if (failed) continue;
+      if (digit) {
+        if (!inNumber) startNumber();
+        if (fractionScale == 0) {
+          magnitude = magnitude * 10 + (c - '0');
+        } else {
+          fractionScale /= 10;
+          magnitude += (c - '0') * fractionScale;
+        }
+        steps_.back().constant = negative ? -magnitude : magnitude;
+        previous = '0';
+      } else if (c == '.') {
+        if (!inNumber) startNumber();
+        if (fractionScale == 0) fractionScale = 1;
+        previous = '0';
+      } else if (IsOperatorChar(c)) {
+        afterHole = false;
+        if (!operate(c)) failed = true;
+      }
+    }
+  }
+  if (!failed && operate(kEnd) && operators.empty() && values >= 2) reduces_ = true;
+  holeOpConstant_ = steps_.size() == 4 && steps_[1].op == Op::Hole &&
+                    steps_[2].op == Op::Constant && steps_[3].op == Op::Apply;
+  return true;
+}
+
+double ExpressionProgram::Run(const double* holes) const {
+  if (holeOpConstant_) {
+    const Step& hole = steps_[1];
+    const double magnitude = holes[hole.hole];
+    return Apply(steps_[3].apply, hole.negative ? -magnitude : magnitude, steps_[2].constant);
+  }
+  // Expressions of scripts are short: their values fit on the stack.
+  constexpr size_t kSmall = 32;
+  double small[kSmall];
+  std::vector<double> large;
+  double* stack = small;
+  if (depth_ > kSmall) {
+    large.resize(depth_);
+    stack = large.data();
+  }
+  size_t top = 0;
+  for (const Step& step : steps_) {
+    switch (step.op) {
+      case Op::Constant: stack[top++] = step.constant; break;
+      case Op::Hole: {
+        const double magnitude = holes[step.hole];
+        stack[top++] = step.negative ? -magnitude : magnitude;
+        break;
+      }
+      case Op::Apply:
+        --top;
+        stack[top - 1] = Apply(step.apply, stack[top - 1], stack[top]);
+        break;
+    }
+  }
+  return stack[top - 1];
+}
+
+void WriteNumber(ScriptRunner& runner, double value, std::string& text) {
+  std::string*& slot = runner.operands.accuracy;
+  if (!slot) slot = &runner.variables.Ref("accuracy");
+  std::string& accuracy = *slot;
+  if (!accuracy.empty() && (IsBlank(accuracy.front()) || IsBlank(accuracy.back())))
+    accuracy = TrimCopy(accuracy);
+  FormatNumberInto(value, accuracy, text);
 }
 
 void Evaluate(ScriptRunner& runner, std::string& text) {
   if (text.size() < 2 || text.front() != '(' || text.back() != ')') return;
   double value = 0;
   if (!EvaluateExpression(RewriteOperators(text), value)) return;
-  std::string& accuracy = runner.variables.Ref("accuracy");
-  if (!accuracy.empty() && (IsBlank(accuracy.front()) || IsBlank(accuracy.back())))
-    accuracy = TrimCopy(accuracy);
-  text = FormatNumber(value, accuracy);
+  WriteNumber(runner, value, text);
 }
 
 }  // namespace qp

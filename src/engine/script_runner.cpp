@@ -1,22 +1,19 @@
 #include "engine/script_runner.h"
 
-#include "db/db_wrapper.h"
-#include "native/native_calls.h"
-#include "net/http_session.h"
 #include "regex/regex_pattern.h"
 #include "support/messages.h"
-#include "support/text.h"
 
 namespace qp {
 
-ScriptRunner::ScriptRunner() : http(std::make_unique<HttpSession>()) {}
+ScriptRunner::ScriptRunner() = default;
 
 ScriptRunner::~ScriptRunner() {
   continuations.clear();
   loops.clear();
   regexes.clear();
   databases.clear();  // each back end closes its connection when destroyed
-  FreeLibraries(*this);
+  http.reset();
+  native.reset();  // closes every library the run loaded
 }
 
 void ScriptRunner::Load(std::shared_ptr<const ScriptProgram> compiled) {
@@ -40,37 +37,6 @@ void ReportError(ScriptRunner& runner, const std::string& reason, const std::str
   message += Msg(MessageId::kReasonPrefix);
   message += reason;
   SendUiRequest(runner, UiRequestKind::Alert, message);
-}
-
-SplitResult Split(const std::string& text, const std::string& separator) {
-  size_t position;
-  size_t skip = 1;
-  if (!separator.empty()) {
-    position = text.find(separator);
-    skip = separator.size();
-  } else {
-    position = text.find(' ');
-    if (position == std::string::npos) position = text.find('\t');
-  }
-  SplitResult result;
-  if (position == std::string::npos) {
-    result.first = std::string(TrimRight(text));
-    return result;
-  }
-  result.first = text.substr(0, position);
-  result.rest = std::string(TrimLeft(std::string_view(text).substr(position + skip)));
-  result.found = true;
-  return result;
-}
-
-void Expand(ScriptRunner& runner, std::string& text) {
-  Substitute(runner, text);
-  Evaluate(runner, text);
-}
-
-std::string Expanded(ScriptRunner& runner, std::string text) {
-  Expand(runner, text);
-  return text;
 }
 
 }  // namespace qp

@@ -1,4 +1,6 @@
-// ScriptRunner: the whole state of one running script. The UI thread creates
+// ScriptRunner: the whole state of one running script (the executor,
+// substitution, built-ins and text commands that work on it have headers of
+// their own). The UI thread creates
 // it, fills the start fields and starts its thread; from then on only its
 // script thread uses it, except for the fields the UI thread writes while the
 // script thread is blocked in a UI request or suspended (variables, the
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "compiler/script_program.h"
+#include "engine/operand_template.h"
 #include "engine/runner_control.h"
 #include "engine/ui_request.h"
 #include "engine/variable_store.h"
@@ -25,13 +28,30 @@ namespace qp {
 
 struct SourceMap;    // compiler/compiler.h
 class RegexPattern;  // regex/regex_pattern.h
-class HttpSession;   // net/http_session.h
-class CDBWrapper;    // db/db_wrapper.h
+class HttpSession;   // net/http_session.h, kept by the HTTP commands
+class CDBWrapper;    // db/db_wrapper.h, kept by the database commands
+class NativeLibraries;  // native/native_libraries.h, kept by the native calls
+
+// Owns an object of a subsystem above the engine, which the engine cannot
+// delete itself: the deleter is taken from the std::unique_ptr it is made
+// from, where the type is complete. Make one from std::make_unique (or any
+// std::unique_ptr<T>); a pointer given to reset() directly is never freed.
+template <class T>
+struct SubsystemDeleter {
+  void (*destroy)(T*) = nullptr;
+  SubsystemDeleter() = default;
+  SubsystemDeleter(std::default_delete<T>) : destroy([](T* p) { delete p; }) {}
+  void operator()(T* p) const {
+    if (destroy) destroy(p);
+  }
+};
+template <class T>
+using SubsystemPtr = std::unique_ptr<T, SubsystemDeleter<T>>;
 
 struct LoopFrame {
-  int32_t headIndex;      // index of the "{" that opens the loop body
+  int32_t headIndex;      // index of the "{" that opens the loop body; the
+                          // `while` before it holds the condition
   int32_t closeIndex;     // index of the matching "}"
-  std::string condition;  // the `while` operand as compiled, substituted at each test
   // Size of `continuations` with the loop's after-loop index on top: once the
   // stack is shorter than this plus one, the body's frame is gone and the
   // loop has been left (by `break`, `return` or a `goto` out of the body).
@@ -57,11 +77,10 @@ class ScriptRunner {
   std::deque<LoopFrame> loops;                      // active `while` loops
   VariableStore variables;
   std::map<std::string, std::unique_ptr<RegexPattern>> regexes;
-  std::unique_ptr<HttpSession> http;                // always present
-  std::map<std::string, std::unique_ptr<CDBWrapper>> databases;
+  SubsystemPtr<HttpSession> http;                   // made by the first HTTP command
+  std::map<std::string, SubsystemPtr<CDBWrapper>> databases;
   std::map<std::string, QueryTable> queryResults;
-  std::map<std::string, void*> libraries;           // name -> dlopen handle (may be null)
-  std::map<std::string, void*> libraryFunctions;    // "lib.func" -> entry point
+  SubsystemPtr<NativeLibraries> native;             // loaded libraries; closed with the run
   int32_t handlerDepth = 0;                         // > 0 while an event handler runs
   int32_t sleepRemainingMs = 0;                     // time still to sleep in a `pause`
   int32_t waitForEvents = 0;                        // set by `suspend`, cleared by `resume`
@@ -78,6 +97,8 @@ class ScriptRunner {
   // scanning from s (-1 if none): the pairing of braces, computed once per run
   // so that no instruction rescans a block.
   std::vector<int32_t> closeFrom;
+  // The program's operands compiled for this run, and their variable slots.
+  OperandCache operands;
 
   UiService* ui = nullptr;                          // where UI requests go
   RunnerControl control;                            // messages, suspend count, sleep event
@@ -86,39 +107,6 @@ class ScriptRunner {
   void Load(std::shared_ptr<const ScriptProgram> compiled);
 };
 
-// The body of a script thread: runs until the script ends, an `exit` runs, an
-// error report ends it or a stop message arrives.
-void Run(ScriptRunner& runner);
-
-// Index after the "}" that matches the "{" at `openIndex`; openIndex + 1 when
-// there is no match before the final `exit`.
-int32_t FindAfterBlock(ScriptRunner& runner, int32_t openIndex);
-// Runs the block at `openIndex` as a frame: pushes the index after its "}"
-// (when that lies before the final `exit`), then openIndex + 1.
-void EnterBlock(ScriptRunner& runner, int32_t openIndex);
-// Fills runner.closeFrom for the loaded program (Run calls it).
-void PrepareBlocks(ScriptRunner& runner);
-
-// The command `var`: "[#name] value".
-void AssignVariable(ScriptRunner& runner, const std::string& operand);
-// What separates the items of a built-in or native call ("name<<<arg...").
-inline constexpr char kCallItemSeparator[] = "<<<";
-// The built-in function call written in an "@" reference, given as its items
-// (the name first) and its whole text (for error reports). The substitution
-// cuts the items only at the script's own separators, so a value that a
-// reference brought in is always one item.
-std::string CallBuiltin(ScriptRunner& runner, const std::vector<std::string>& items,
-                        const std::string& callText);
-// The same for a call text that is cut at every separator.
-std::string CallBuiltin(ScriptRunner& runner, const std::string& callText);
-// Text commands on the runner's named patterns; operands as compiled.
-void RegexCommand(ScriptRunner& runner, const std::string& operand);
-void MatchCommand(ScriptRunner& runner, const std::string& operand);
-void UnregexCommand(ScriptRunner& runner, const std::string& operand);
-void ReplaceCommand(ScriptRunner& runner, const std::string& operand);
-// The next value (0..32767) of the run's generator, seeded by `srand`.
-int32_t NextRandom(ScriptRunner& runner);
-
 // Sends a request to the UI service and waits until it has been served.
 void SendUiRequest(ScriptRunner& runner, UiRequestKind kind, const std::string& text);
 
@@ -126,24 +114,5 @@ void SendUiRequest(ScriptRunner& runner, UiRequestKind kind, const std::string& 
 // "出错：" "\"" command "\"" CR LF "原因：" reason. The instruction in progress
 // completes; the run ends when control returns to the main loop.
 void ReportError(ScriptRunner& runner, const std::string& reason, const std::string& command);
-
-// Operand helpers of every command handler.
-struct SplitResult {
-  std::string first;
-  std::string rest;
-  bool found = false;
-};
-// At the first occurrence of `separator`; with an empty separator at the
-// first blank, else the first tab. The rest loses its leading white space;
-// when not found, `first` is the text without trailing white space.
-SplitResult Split(const std::string& text, const std::string& separator = std::string());
-
-// Replaces the bracket references of `text` in place.
-void Substitute(ScriptRunner& runner, std::string& text);
-// Replaces a parenthesised expression by its value, in place.
-void Evaluate(ScriptRunner& runner, std::string& text);
-// Substitute, then Evaluate: "substitute the operand".
-void Expand(ScriptRunner& runner, std::string& text);
-std::string Expanded(ScriptRunner& runner, std::string text);
 
 }  // namespace qp

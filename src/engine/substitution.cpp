@@ -24,11 +24,15 @@
 // how the text is read (one with a bracket, a "<" or a byte from 0x80 up):
 // the bytes of any other value are plain ASCII characters that read the same
 // whatever their origin, so most operands never pay for the record.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "engine/command_table.h"
+#include "engine/operand_template.h"
 #include "engine/script_runner.h"
-#include "native/native_calls.h"
+#include "engine/builtins.h"
+#include "engine/substitution.h"
 #include "regex/regex_pattern.h"
 #include "support/characters.h"
 #include "support/messages.h"
@@ -261,7 +265,7 @@ std::string Resolve(ScriptRunner& runner, const MarkedText& m, const Reference& 
     case '@': return CallBuiltin(runner, CallItems(inner, inserted), inner);
     case '$': return RegexResult(runner, inner);
     case '%': return QueryResult(runner, inner);
-    default: return CallNativeFunction(runner, CallItems(inner, inserted), inner);  // '~'
+    default: return ReadNativeCall(runner, CallItems(inner, inserted), inner);  // '~'
   }
 }
 
@@ -306,6 +310,37 @@ bool SubstitutePass(ScriptRunner& runner, MarkedText& m, Scratch& s) {
 
 }  // namespace
 
+SplitResult Split(const std::string& text, const std::string& separator) {
+  size_t position;
+  size_t skip = 1;
+  if (!separator.empty()) {
+    position = text.find(separator);
+    skip = separator.size();
+  } else {
+    position = text.find(' ');
+    if (position == std::string::npos) position = text.find('\t');
+  }
+  SplitResult result;
+  if (position == std::string::npos) {
+    result.first = std::string(TrimRight(text));
+    return result;
+  }
+  result.first = text.substr(0, position);
+  result.rest = std::string(TrimLeft(std::string_view(text).substr(position + skip)));
+  result.found = true;
+  return result;
+}
+
+void Expand(ScriptRunner& runner, std::string& text) {
+  Substitute(runner, text);
+  Evaluate(runner, text);
+}
+
+std::string Expanded(ScriptRunner& runner, std::string text) {
+  Expand(runner, text);
+  return text;
+}
+
 void Substitute(ScriptRunner& runner, std::string& text) {
   if (std::memchr(text.data(), '[', text.size()) == nullptr) return;
   thread_local Scratch shared;
@@ -320,6 +355,321 @@ void Substitute(ScriptRunner& runner, std::string& text) {
   }
   text = std::move(m.text);
   s.busy = false;
+}
+
+}  // namespace qp
+
+// ---------------------------------------------------------------------------
+// Operand templates (operand_template.h).
+
+namespace qp {
+
+OperandTemplate::OperandTemplate(std::string source) : source_(std::move(source)) {
+  Compile();
+  CompileExpression();
+}
+
+void OperandTemplate::Compile() {
+  if (std::memchr(source_.data(), '[', source_.size()) == nullptr) return;  // NoReference
+  MarkedText own{source_, {}};
+  std::vector<Bracket> brackets;
+  OwnBrackets(own, brackets);
+  // The passes of the substitution, on the brackets alone: each round pairs
+  // every own "[" with a sigil after it whose next remaining own bracket is
+  // a "]" (FindReferences), and takes both out, as an insert would.
+  std::vector<size_t> alive(brackets.size());
+  for (size_t k = 0; k < alive.size(); ++k) alive[k] = k;
+  std::vector<size_t> next;
+  for (bool found = true; found;) {
+    found = false;
+    next.clear();
+    for (size_t k = 0; k < alive.size(); ++k) {
+      const Bracket& open = brackets[alive[k]];
+      if (k + 1 < alive.size() && open.which == '[' && open.at + 1 < source_.size() &&
+          IsSigil(source_[open.at + 1]) && brackets[alive[k + 1]].which == ']') {
+        Node node;
+        node.open = static_cast<uint32_t>(open.at);
+        node.close = static_cast<uint32_t>(brackets[alive[k + 1]].at + 1);
+        node.sigil = source_[open.at + 1];
+        nodes_.push_back(std::move(node));
+        ++k;
+        found = true;
+        continue;
+      }
+      next.push_back(alive[k]);
+    }
+    alive.swap(next);
+  }
+  if (nodes_.empty()) return;  // own brackets, but no reference: the text stays
+  std::sort(nodes_.begin(), nodes_.end(),
+            [](const Node& a, const Node& b) { return a.open < b.open; });
+  // An own "[" right before a reference would take its sigil from the value
+  // inserted there: the structure then depends on the values.
+  for (const Bracket& b : brackets) {
+    if (b.which != '[') continue;
+    for (const Node& node : nodes_) {
+      if (node.open == b.at + 1) {
+        shape_ = Shape::TextBased;
+        nodes_.clear();
+        return;
+      }
+    }
+  }
+  // Nesting: references are intervals that either nest or are apart.
+  std::vector<int32_t> open;
+  bool nested = false;
+  for (int32_t k = 0; k < static_cast<int32_t>(nodes_.size()); ++k) {
+    while (!open.empty() && nodes_[open.back()].close <= nodes_[k].open) open.pop_back();
+    if (open.empty()) {
+      top_.push_back(k);
+    } else {
+      nodes_[open.back()].children.push_back(k);
+      nested = true;
+    }
+    open.push_back(k);
+  }
+  shape_ = nested ? Shape::Nested : Shape::Leaves;
+  pure_ = true;
+  for (int32_t k = 0; k < static_cast<int32_t>(nodes_.size()); ++k) {
+    Node& node = nodes_[k];
+    node.group = k;
+    for (int32_t j = 0; j < k; ++j) {
+      if (NodeText(nodes_[j]) == NodeText(node)) {
+        node.group = nodes_[j].group;
+        break;
+      }
+    }
+    if (node.sigil != '#') pure_ = false;
+  }
+  values_.resize(nodes_.size());
+}
+
+void OperandTemplate::CompileExpression() {
+  if (shape_ == Shape::TextBased || shape_ == Shape::Nested) return;
+  if (source_.size() < 2 || source_.front() != '(' || source_.back() != ')') return;
+  std::vector<ExpressionProgram::Piece> pieces;
+  size_t pos = 0;
+  for (size_t t = 0; t < top_.size(); ++t) {
+    const Node& node = nodes_[static_cast<size_t>(top_[t])];
+    pieces.push_back({std::string_view(source_).substr(pos, node.open - pos)});
+    pieces.push_back({std::string_view(), static_cast<int32_t>(t)});
+    pos = node.close;
+  }
+  pieces.push_back({std::string_view(source_).substr(pos)});
+  expression_ = program_.Compile(pieces);
+  holes_.resize(top_.size());
+}
+
+void OperandTemplate::ResolveLeaf(ScriptRunner& runner, Node& node, std::string& value) {
+  if (node.sigil == '#') {
+    if (!node.slot) node.slot = &runner.variables.Ref(std::string(NodeText(node).substr(2, node.close - node.open - 3)));
+    value = *node.slot;
+    return;
+  }
+  MarkedText alone{std::string(NodeText(node)), {}};
+  value = Resolve(runner, alone, Reference{0, alone.text.size()});
+}
+
+// One pass resolves every reference, left to right. A reference equal to an
+// earlier one takes the earlier one's value (the pass replaced all equal
+// occurrences at once) but is resolved again all the same, as the pass does;
+// for a "#" that second reading changes nothing and is left out.
+void OperandTemplate::ResolveLeaves(ScriptRunner& runner) {
+  for (int32_t k = 0; k < static_cast<int32_t>(nodes_.size()); ++k) {
+    Node& node = nodes_[k];
+    if (node.sigil == '!') continue;
+    if (pure_) {
+      if (!node.slot)
+        node.slot = &runner.variables.Ref(std::string(NodeText(node).substr(2, node.close - node.open - 3)));
+      continue;
+    }
+    if (node.group != k) {
+      if (node.sigil == '#') continue;
+      std::string discarded;
+      ResolveLeaf(runner, node, discarded);
+      continue;
+    }
+    ResolveLeaf(runner, node, values_[k]);
+  }
+}
+
+std::string_view OperandTemplate::LeafValue(const Node& node) const {
+  if (node.sigil == '!') return NodeText(node);
+  if (pure_) return *node.slot;
+  return values_[static_cast<size_t>(node.group)];
+}
+
+void OperandTemplate::AssembleLeaves(std::string& out) const {
+  out.clear();
+  size_t pos = 0;
+  for (const Node& node : nodes_) {
+    out.append(source_, pos, node.open - pos);
+    out.append(LeafValue(node));
+    pos = node.close;
+  }
+  out.append(source_, pos, std::string::npos);
+}
+
+struct OperandTemplate::State {
+  std::vector<uint8_t> replaced;
+  std::vector<uint8_t> recorded;  // the value's bytes count as inserted
+  std::vector<std::string> value;
+};
+
+// Pass after pass, as the text-based substitution runs them, on the nodes:
+// a node is read once all its children are replaced. Where the text-based
+// path keeps the origin of the bytes only once a value needs it, a node
+// records whether its value counts as inserted, so that equal occurrences
+// compare exactly as they do there.
+void OperandTemplate::SubstituteNested(ScriptRunner& runner, std::string& out) {
+  const size_t n = nodes_.size();
+  State st;
+  st.replaced.assign(n, 0);
+  st.recorded.assign(n, 0);
+  st.value.resize(n);
+  bool recording = false;
+  auto innermost = [&](size_t k) {
+    if (st.replaced[k]) return false;
+    for (int32_t c : nodes_[k].children)
+      if (!st.replaced[static_cast<size_t>(c)]) return false;
+    return true;
+  };
+  // The current text of node k (its children as they are now), with the
+  // origins of its bytes when `origins` is given.
+  auto append = [&](auto& self, size_t k, std::string& text, Origins* origins) -> void {
+    if (st.replaced[k]) {
+      text += st.value[k];
+      if (origins) origins->insert(origins->end(), st.value[k].size(), st.recorded[k]);
+      return;
+    }
+    const Node& node = nodes_[k];
+    size_t pos = node.open;
+    for (int32_t c : node.children) {
+      const Node& child = nodes_[static_cast<size_t>(c)];
+      text.append(source_, pos, child.open - pos);
+      if (origins) origins->insert(origins->end(), child.open - pos, 0);
+      self(self, static_cast<size_t>(c), text, origins);
+      pos = child.close;
+    }
+    text.append(source_, pos, node.close - pos);
+    if (origins) origins->insert(origins->end(), node.close - pos, 0);
+  };
+  auto take = [&](size_t k, MarkedText& m) {
+    m.text.clear();
+    m.inserted.clear();
+    append(append, k, m.text, &m.inserted);
+  };
+  auto replace = [&](size_t k, const std::string& value, bool keep) {
+    st.replaced[k] = 1;
+    st.recorded[k] = keep ? 1 : 0;
+    st.value[k] = value;
+  };
+  std::vector<size_t> inner;
+  std::vector<MarkedText> found;
+  MarkedText f;
+  MarkedText candidate;
+  for (int pass = 0; pass < kMaxPasses; ++pass) {
+    inner.clear();
+    for (size_t k = 0; k < n; ++k)
+      if (innermost(k)) inner.push_back(k);
+    if (inner.empty()) break;
+    if (inner.size() == 1) {
+      const size_t k = inner[0];
+      if (nodes_[k].sigil == '!') break;
+      take(k, f);
+      std::string value = Resolve(runner, f, Reference{0, f.text.size()});
+      const bool keep = recording || NeedsOrigins(value);
+      replace(k, value, keep);
+      recording = recording || keep;
+      continue;
+    }
+    // The references as the pass found them: an earlier one of this pass
+    // may replace a later one, which is still resolved as it was found.
+    if (found.size() < inner.size()) found.resize(inner.size());
+    for (size_t j = 0; j < inner.size(); ++j) take(inner[j], found[j]);
+    bool changed = false;
+    for (size_t j = 0; j < inner.size(); ++j) {
+      if (nodes_[inner[j]].sigil == '!') continue;
+      changed = true;
+      const MarkedText& f = found[j];
+      std::string value = Resolve(runner, f, Reference{0, f.text.size()});
+      const bool keep = recording || NeedsOrigins(value);
+      for (size_t r = 0; r < n; ++r) {
+        if (!innermost(r)) continue;
+        take(r, candidate);
+        if (candidate.text == f.text && candidate.inserted == f.inserted) replace(r, value, keep);
+      }
+      recording = recording || keep;
+    }
+    if (!changed) break;
+  }
+  out.clear();
+  size_t pos = 0;
+  for (int32_t t : top_) {
+    const Node& node = nodes_[static_cast<size_t>(t)];
+    out.append(source_, pos, node.open - pos);
+    append(append, static_cast<size_t>(t), out, nullptr);
+    pos = node.close;
+  }
+  out.append(source_, pos, std::string::npos);
+}
+
+void OperandTemplate::Substitute(ScriptRunner& runner, std::string& out) {
+  switch (shape_) {
+    case Shape::NoReference:
+      out = source_;
+      return;
+    case Shape::Leaves:
+      ResolveLeaves(runner);
+      AssembleLeaves(out);
+      return;
+    case Shape::Nested:
+      SubstituteNested(runner, out);
+      return;
+    case Shape::TextBased:
+      out = source_;
+      qp::Substitute(runner, out);
+      return;
+  }
+}
+
+void OperandTemplate::Expand(ScriptRunner& runner, std::string& out) {
+  if (!expression_ || busy_) {
+    Substitute(runner, out);
+    Evaluate(runner, out);
+    return;
+  }
+  busy_ = true;
+  if (shape_ == Shape::Leaves) {
+    ResolveLeaves(runner);
+    bool plain = true;
+    for (size_t t = 0; t < top_.size() && plain; ++t) {
+      plain = ReadPlainNumber(LeafValue(nodes_[static_cast<size_t>(top_[t])]), holes_[t]);
+    }
+    if (!plain || !program_.reduces()) {
+      // Not a number where one is expected: the text-based evaluator decides.
+      AssembleLeaves(out);
+      if (!plain) Evaluate(runner, out);
+      busy_ = false;
+      return;
+    }
+  } else if (!program_.reduces()) {
+    out = source_;
+    busy_ = false;
+    return;
+  }
+  WriteNumber(runner, program_.Run(holes_.data()), out);
+  busy_ = false;
+}
+
+void ExpandOperand(ScriptRunner& runner, const std::string& operand, std::string& out) {
+  runner.operands.For(operand).Expand(runner, out);
+}
+
+OperandTemplate& OperandCache::For(const std::string& operand) {
+  std::unique_ptr<OperandTemplate>& entry = templates_[&operand];
+  if (!entry || entry->source() != operand) entry = std::make_unique<OperandTemplate>(operand);
+  return *entry;
 }
 
 }  // namespace qp

@@ -2,7 +2,10 @@
 // replace. Each handler gets its operand as compiled and substitutes only the
 // parts it names; a pattern is never substituted, so its "[", "]" and "$" are
 // pattern syntax.
+#include "engine/operand_template.h"
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
+#include "engine/text_commands.h"
 #include "regex/regex_pattern.h"
 #include "support/messages.h"
 
@@ -31,6 +34,42 @@ void AssignVariable(ScriptRunner& runner, const std::string& operand) {
   std::string name = Expanded(runner, ReferenceName(parts.first));
   std::string value = Expanded(runner, std::move(parts.rest));
   runner.variables.Set(name, std::move(value));
+}
+
+AssignmentPlan::AssignmentPlan(const std::string& operand) : source(operand) {
+  SplitResult parts = Split(operand);
+  if (parts.first.size() <= 3) return;
+  valid = true;
+  std::string namePart = ReferenceName(parts.first);
+  fixedName = namePart.find('[') == std::string::npos &&
+              !(namePart.size() >= 2 && namePart.front() == '(' && namePart.back() == ')');
+  name = std::make_unique<OperandTemplate>(std::move(namePart));
+  value = std::make_unique<OperandTemplate>(std::move(parts.rest));
+}
+
+AssignmentPlan& OperandCache::Assignment(const std::string& operand) {
+  std::unique_ptr<AssignmentPlan>& entry = assignments_[&operand];
+  if (!entry || entry->source != operand) entry = std::make_unique<AssignmentPlan>(operand);
+  return *entry;
+}
+
+// The name first, then the value, as AssignVariable takes them.
+void AssignCompiled(ScriptRunner& runner, AssignmentPlan& plan) {
+  if (!plan.valid) {
+    AssignVariable(runner, plan.source);
+    return;
+  }
+  if (!plan.fixedName) {
+    std::string name;
+    plan.name->Expand(runner, name);
+    std::string value;
+    plan.value->Expand(runner, value);
+    runner.variables.Set(name, std::move(value));
+    return;
+  }
+  plan.value->Expand(runner, plan.scratch);
+  if (!plan.target) plan.target = &runner.variables.Ref(plan.name->source());
+  plan.target->swap(plan.scratch);
 }
 
 void RegexCommand(ScriptRunner& runner, const std::string& operand) {

@@ -6,6 +6,7 @@
 
 #include "compiler/compiler.h"
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
 #include "support/codepage.h"
 #include "support/settings.h"
 #include "support/text.h"

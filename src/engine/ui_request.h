@@ -26,26 +26,24 @@ inline constexpr int32_t WM_SCRIPT_WAKE = kWmUser + 115;    // 0x473 UI -> scrip
 inline constexpr int32_t WM_SCRIPT_ENDED = kWmUser + 117;   // 0x475 script -> UI: ended
 
 enum class UiRequestKind : int32_t {
-  Show = 2,               // status texts: accepted and ignored
-  Right = 3,
-  Left = 4,
-  State = 5,              // state word ("sleep", "stop", "exit", ...)
-  Note = 15,              // write Temp/note_<id>.txt and open it
-  Alert = 16,             // message box (also every error report)
-  Js = 17,                // evaluate JavaScript: sets "return" and "status"
-  Prompt = 22,            // ask the user; the script waits for InputReply
-  InputReply = 23,        // the answer (sent by the input dialog, never a script)
-  OpenWindow = 24,        // HTML windows
-  SetWindow = 25,
-  ShowWindow = 26,
-  HideWindow = 27,
-  CloseWindow = 28,
-  JsWindow = 29,
-  Suspend = 33,           // mark the runner suspended; the sender then waits
-  ShowTray = 34,
-  HideTray = 35,
-  FetchWindowEvent = 1144,  // copy the last event into window_name/_event/_value
+  NoRequest = 0,  // none (the route of a command that sends no request)
+#define QP_UI_REQUEST(name, number, returnsAtOnce) name = number,
+#include "engine/ui_requests.def"
+#undef QP_UI_REQUEST
 };
+
+// True for the requests that the dispatcher accepts and drops at once.
+constexpr bool ReturnsAtOnce(UiRequestKind kind) {
+  switch (kind) {
+#define QP_UI_REQUEST(name, number, returnsAtOnce) \
+  case UiRequestKind::name:                        \
+    return returnsAtOnce;
+#include "engine/ui_requests.def"
+#undef QP_UI_REQUEST
+    default:
+      return false;
+  }
+}
 
 // One user action turned into an event: a window name (or "tray", "system"),
 // the event name and a value.

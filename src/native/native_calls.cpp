@@ -2,8 +2,12 @@
 
 #include <dlfcn.h>
 
+#include <memory>
+
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
 #include "native/native_invoke.h"
+#include "native/native_libraries.h"
 #include "native/native_reference.h"
 #include "support/files.h"
 #include "support/messages.h"
@@ -11,19 +15,10 @@
 namespace qp {
 namespace {
 
-// Frees the library loaded under `name` and drops its cached entry points,
-// so that none of them can be called after the library has gone.
-void ForgetLibrary(ScriptRunner& runner, const std::string& name) {
-  auto library = runner.libraries.find(name);
-  if (library == runner.libraries.end()) return;
-  if (library->second != nullptr) dlclose(library->second);
-  runner.libraries.erase(library);
-  const std::string prefix = name + ".";
-  auto& functions = runner.libraryFunctions;
-  for (auto it = functions.lower_bound(prefix); it != functions.end();) {
-    if (it->first.compare(0, prefix.size(), prefix) != 0) break;
-    it = functions.erase(it);
-  }
+// The run's libraries, made on first use.
+NativeLibraries& Libraries(ScriptRunner& runner) {
+  if (!runner.native) runner.native = std::make_unique<NativeLibraries>();
+  return *runner.native;
 }
 
 // Parses one item, reporting an unclosed cast with the item as the command.
@@ -37,15 +32,16 @@ NativeItem ParseReported(ScriptRunner& runner, const std::string& item) {
 // null after reporting why there is none.
 void* ResolveEntryPoint(ScriptRunner& runner, const std::string& reference,
                         const std::string& inner) {
-  auto cached = runner.libraryFunctions.find(reference);
-  if (cached != runner.libraryFunctions.end()) return cached->second;
+  NativeLibraries& libraries = Libraries(runner);
+  auto cached = libraries.functions.find(reference);
+  if (cached != libraries.functions.end()) return cached->second;
   const SplitResult parts = Split(reference, ".");
   if (!parts.found) {
     ReportError(runner, Msg(MessageId::kFormatError), inner);
     return nullptr;
   }
-  auto library = runner.libraries.find(parts.first);
-  if (library == runner.libraries.end()) {
+  auto library = libraries.handles.find(parts.first);
+  if (library == libraries.handles.end()) {
     ReportError(runner, parts.first + Msg(MessageId::kDllMissing), inner);
     return nullptr;
   }
@@ -54,13 +50,14 @@ void* ResolveEntryPoint(ScriptRunner& runner, const std::string& reference,
     ReportError(runner, reference + Msg(MessageId::kDllFunctionMissing), inner);
     return nullptr;
   }
-  runner.libraryFunctions[reference] = entry;
+  libraries.functions[reference] = entry;
   return entry;
 }
 
 }  // namespace
 
 void LoadLibraryCommand(ScriptRunner& runner, const std::string& operand) {
+  NativeLibraries& libraries = Libraries(runner);
   const SplitResult parts = Split(operand);
   if (!parts.found) {
     ReportError(runner, Msg(MessageId::kFormatError), operand);
@@ -68,20 +65,26 @@ void LoadLibraryCommand(ScriptRunner& runner, const std::string& operand) {
   }
   const std::string name = Expanded(runner, parts.first);
   const std::string path = Expanded(runner, parts.rest);
-  ForgetLibrary(runner, name);
+  libraries.Forget(name);
   // An empty path would open the program itself; it counts as a failed load.
   // A failed load is noticed only when one of its functions is called.
   void* handle =
       path.empty() ? nullptr : dlopen(FileSystemPath(path).c_str(), RTLD_NOW | RTLD_LOCAL);
-  runner.libraries[name] = handle;
+  libraries.handles[name] = handle;
 }
 
 void UnloadLibraryCommand(ScriptRunner& runner, const std::string& name) {
-  if (runner.libraries.count(name) == 0) {
+  NativeLibraries& libraries = Libraries(runner);
+  if (libraries.handles.count(name) == 0) {
     ReportError(runner, Msg(MessageId::kUnloadUnknownDll), "UNLOADDLL " + name);
     return;
   }
-  ForgetLibrary(runner, name);
+  libraries.Forget(name);
+}
+
+void RunNativeCommand(ScriptRunner& runner, CommandCode code, const std::string& operand) {
+  if (code == kLoadDll) LoadLibraryCommand(runner, operand);
+  if (code == kUnloadDll) UnloadLibraryCommand(runner, operand);
 }
 
 std::string CallNativeFunction(ScriptRunner& runner, const std::string& inner) {
@@ -107,11 +110,7 @@ std::string CallNativeFunction(ScriptRunner& runner, const std::vector<std::stri
 }
 
 void FreeLibraries(ScriptRunner& runner) {
-  for (auto& [name, handle] : runner.libraries) {
-    if (handle != nullptr) dlclose(handle);
-  }
-  runner.libraries.clear();
-  runner.libraryFunctions.clear();
+  if (runner.native) runner.native->CloseAll();
 }
 
 }  // namespace qp

@@ -4,10 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "compiler/script_program.h"
+
 namespace qp {
 
 class ScriptRunner;
 
+// The native family's handler: `loaddll` with its operand as compiled,
+// `unloaddll` with it substituted (the command table's routes).
+void RunNativeCommand(ScriptRunner& runner, CommandCode code, const std::string& operand);
 // `loaddll` with its operand as compiled.
 void LoadLibraryCommand(ScriptRunner& runner, const std::string& operand);
 // `unloaddll` with the substituted name: frees the library and its cached

@@ -1,6 +1,5 @@
 #include "native/native_reference.h"
 
-#include "engine/script_runner.h"
 #include "support/text.h"
 
 namespace qp {

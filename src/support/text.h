@@ -15,6 +15,9 @@
 
 namespace qp {
 
+// What separates the items of a built-in or native call ("name<<<arg...").
+inline constexpr char kCallItemSeparator[] = "<<<";
+
 inline bool IsBlank(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }

@@ -10,11 +10,6 @@ gboolean RunPosted(gpointer data) {
 
 void DeletePosted(gpointer data) { delete static_cast<std::function<void()>*>(data); }
 
-bool IsStatusText(UiRequestKind kind) {
-  int32_t value = static_cast<int32_t>(kind);
-  return value >= 2 && value <= 5;
-}
-
 }  // namespace
 
 void PostToLoop(GMainContext* context, std::function<void()> work) {
@@ -33,7 +28,7 @@ UiDispatcher::UiDispatcher(GMainContext* context, UiBackend& backend, Server ser
       uiThread_(std::this_thread::get_id()) {}
 
 void UiDispatcher::Request(ScriptRunner& runner, UiRequestKind kind, const std::string& text) {
-  if (IsStatusText(kind)) return;
+  if (ReturnsAtOnce(kind)) return;
   if (std::this_thread::get_id() == uiThread_) {
     // Only a sender on the UI thread itself waits in a nested loop.
     auto finished = std::make_shared<bool>(false);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "engine/substitution.h"
 #include "support/settings.h"
 #include "support/text.h"
 #include "ui/js_host_service.h"

@@ -39,7 +39,7 @@ std::set<std::string> Keywords(bool withBraces) {
 
 std::set<std::string> Builtins() {
   return {
-#define QP_BUILTIN(name, minimum, tooFew) name,
+#define QP_BUILTIN(name, minimum, maximum, tooFew, function) name,
 #include "compiler/builtin_names.def"
 #undef QP_BUILTIN
   };

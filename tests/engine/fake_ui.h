@@ -12,7 +12,11 @@
 #include <vector>
 
 #include "compiler/compiler.h"
+#include "engine/builtins.h"
+#include "engine/executor.h"
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
+#include "engine/text_commands.h"
 #include "support/messages.h"
 
 namespace qp::test {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/script_runner.h"
+#include "native/native_libraries.h"
 #include "native/native_reference.h"
 #include "support/codepage.h"
 #include "support/messages.h"
@@ -46,7 +47,7 @@ class NativeCallTest : public ::testing::Test {
   void SetUp() override {
     runner.ui = &ui;
     LoadLibraryCommand(runner, std::string("t ") + kTestLibrary);
-    ASSERT_NE(runner.libraries["t"], nullptr) << dlerror();
+    ASSERT_NE(runner.native->handles["t"], nullptr) << dlerror();
   }
   std::string Call(const std::string& inner) { return CallNativeFunction(runner, inner); }
 
@@ -153,16 +154,16 @@ TEST_F(NativeCallTest, UnclosedCastOnAnArgumentStillCalls) {
 
 TEST_F(NativeCallTest, SecondCallUsesTheCachedEntryPoint) {
   EXPECT_EQ(Call("(int)t.count_calls"), "1");
-  EXPECT_EQ(runner.libraryFunctions.count("t.count_calls"), 1u);
+  EXPECT_EQ(runner.native->functions.count("t.count_calls"), 1u);
   // With the library gone from the table, only the cache can serve the call.
-  void* handle = runner.libraries["t"];
-  runner.libraries.erase("t");
+  void* handle = runner.native->handles["t"];
+  runner.native->handles.erase("t");
   EXPECT_EQ(Call("(int)t.count_calls"), "2");
   EXPECT_TRUE(ui.alerts.empty());
-  runner.libraries["t"] = handle;
+  runner.native->handles["t"] = handle;
   // The cache is keyed by the reference text after the cast.
   EXPECT_EQ(Call(" ( INT )t.count_calls"), "3");
-  EXPECT_EQ(runner.libraryFunctions.size(), 1u);
+  EXPECT_EQ(runner.native->functions.size(), 1u);
 }
 
 TEST_F(NativeCallTest, UnloadFreesTheLibraryAndItsEntryPoints) {
@@ -170,9 +171,9 @@ TEST_F(NativeCallTest, UnloadFreesTheLibraryAndItsEntryPoints) {
   EXPECT_EQ(Call("(int)t.add<<<(int)1<<<(int)1"), "2");
   EXPECT_EQ(Call("(int)u.add<<<(int)2<<<(int)2"), "4");
   UnloadLibraryCommand(runner, "t");
-  EXPECT_EQ(runner.libraries.count("t"), 0u);
-  EXPECT_EQ(runner.libraryFunctions.count("t.add"), 0u);
-  EXPECT_EQ(runner.libraryFunctions.count("u.add"), 1u);
+  EXPECT_EQ(runner.native->handles.count("t"), 0u);
+  EXPECT_EQ(runner.native->functions.count("t.add"), 0u);
+  EXPECT_EQ(runner.native->functions.count("u.add"), 1u);
   EXPECT_EQ(Call("(int)t.add<<<1<<<1"), "");
   EXPECT_EQ(ui.alerts, std::vector<std::string>{Report("(int)t.add<<<1<<<1", "t" + Msg(MessageId::kDllMissing))});
   EXPECT_EQ(Call("(int)u.add<<<(int)2<<<(int)2"), "4");
@@ -183,13 +184,13 @@ TEST_F(NativeCallTest, UnloadFreesTheLibraryAndItsEntryPoints) {
 TEST_F(NativeCallTest, UnloadOfAnUnknownNameIsReported) {
   UnloadLibraryCommand(runner, "nope");
   EXPECT_EQ(ui.alerts, std::vector<std::string>{Report("UNLOADDLL nope", Msg(MessageId::kUnloadUnknownDll))});
-  EXPECT_EQ(runner.libraries.count("t"), 1u);
+  EXPECT_EQ(runner.native->handles.count("t"), 1u);
 }
 
 TEST_F(NativeCallTest, LoadingANameAgainFreesTheEarlierLibrary) {
   EXPECT_EQ(Call("(int)t.add<<<(int)1<<<(int)2"), "3");
   LoadLibraryCommand(runner, std::string("t ") + kTestLibrary);
-  EXPECT_TRUE(runner.libraryFunctions.empty());
+  EXPECT_TRUE(runner.native->functions.empty());
   EXPECT_EQ(Call("(int)t.add<<<(int)1<<<(int)2"), "3");
   UnloadLibraryCommand(runner, "t");
   EXPECT_FALSE(TestLibraryMapped());  // no handle of the first load is left
@@ -199,9 +200,9 @@ TEST_F(NativeCallTest, FailedLoadsStoreNothingUsableAndReportNothing) {
   LoadLibraryCommand(runner, "gone /nonexistent/libgone.so");
   LoadLibraryCommand(runner, "blank ");
   EXPECT_TRUE(ui.alerts.empty());
-  ASSERT_EQ(runner.libraries.count("gone"), 1u);
-  EXPECT_EQ(runner.libraries["gone"], nullptr);
-  EXPECT_EQ(runner.libraries["blank"], nullptr);
+  ASSERT_EQ(runner.native->handles.count("gone"), 1u);
+  EXPECT_EQ(runner.native->handles["gone"], nullptr);
+  EXPECT_EQ(runner.native->handles["blank"], nullptr);
   EXPECT_EQ(Call("gone.f"), "");
   EXPECT_EQ(ui.alerts, std::vector<std::string>{Report("gone.f", "gone.f" + Msg(MessageId::kDllFunctionMissing))});
   ui.alerts.clear();
@@ -212,16 +213,36 @@ TEST_F(NativeCallTest, FailedLoadsStoreNothingUsableAndReportNothing) {
 TEST_F(NativeCallTest, LoadWithoutPathIsAFormatError) {
   LoadLibraryCommand(runner, "lonely");
   EXPECT_EQ(ui.alerts, std::vector<std::string>{Report("lonely", Msg(MessageId::kFormatError))});
-  EXPECT_EQ(runner.libraries.count("lonely"), 0u);
+  EXPECT_EQ(runner.native->handles.count("lonely"), 0u);
 }
 
 TEST_F(NativeCallTest, FreeLibrariesReleasesEverything) {
   LoadLibraryCommand(runner, std::string("u ") + kTestLibrary);
   EXPECT_EQ(Call("(int)u.answer"), "42");
   FreeLibraries(runner);
-  EXPECT_TRUE(runner.libraries.empty());
-  EXPECT_TRUE(runner.libraryFunctions.empty());
+  EXPECT_TRUE(runner.native->handles.empty());
+  EXPECT_TRUE(runner.native->functions.empty());
   EXPECT_FALSE(TestLibraryMapped());
+}
+
+}  // namespace
+}  // namespace qp
+
+namespace qp {
+namespace {
+
+// The run's library table closes what it holds when it goes: afterwards the
+// library is no longer loaded in the process.
+TEST(NativeLibraries, DestructionClosesEveryHandle) {
+  {
+    NativeLibraries libraries;
+    libraries.handles["t"] = dlopen(kTestLibrary, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(libraries.handles["t"], nullptr) << dlerror();
+    void* probe = dlopen(kTestLibrary, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(probe, nullptr);
+    dlclose(probe);  // the probe's own reference
+  }
+  EXPECT_EQ(dlopen(kTestLibrary, RTLD_NOW | RTLD_NOLOAD), nullptr);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@ file(GLOB _qp_net_script_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/net
 if(_qp_net_script_tests)
   add_executable(test_net_script ${_qp_net_script_tests}
                  ${CMAKE_CURRENT_SOURCE_DIR}/net/loopback_server.cpp)
-  target_link_libraries(test_net_script PRIVATE qp_engine GTest::gtest GTest::gtest_main GTest::gmock)
+  target_link_libraries(test_net_script PRIVATE qp_commands qp_test_commands GTest::gtest GTest::gtest_main GTest::gmock)
   target_include_directories(test_net_script PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(test_net_script PRIVATE
       QP_SOURCE_DIR="${CMAKE_SOURCE_DIR}" QP_BINARY_DIR="${CMAKE_BINARY_DIR}")

@@ -7,6 +7,7 @@
 #include "db/db_wrapper.h"
 #include "db/mysql_backend.h"
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
 #include "support/messages.h"
 #include "support/text.h"
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
 #include "net/cookie_store.h"
 #include "net/http_session.h"
 #include "net/page_charset.h"
@@ -144,19 +145,14 @@ void RunExpandedCommand(ScriptRunner& runner, CommandCode code, const std::strin
 }  // namespace
 
 void RunHttpCommand(ScriptRunner& runner, CommandCode code, const std::string& operand) {
+  if (!runner.http) runner.http = std::make_unique<HttpSession>();
   switch (code) {
     case kClear: runner.http->postData.clear(); return;
     case kUpload: runner.http->BeginUpload(); return;
     case kClearCookies: runner.http->cookies.Clear(); return;
     case kSetCookies: RunSetCookie(runner, operand); return;
     case kGetCookies: RunGetCookie(runner, operand); return;
-    case kTest: case kGet: case kPost: case kCaptcha: case kSaveTo: case kAdd: case kAddX:
-    case kUpText: case kUpFile: case kProxy: case kTimeout: case kReferer: case kLan:
-    case kEncoding: case kImitate: case kDelCookies: case kResumeCookies: case kSaveCookies:
-    case kResumeIeCookies: case kSaveIeCookies:
-      RunExpandedCommand(runner, code, Expanded(runner, operand));
-      return;
-    default: return;
+    default: RunExpandedCommand(runner, code, operand); return;
   }
 }
 

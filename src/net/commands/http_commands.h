@@ -11,7 +11,9 @@ namespace qp {
 
 class ScriptRunner;
 
-// Carries out one HTTP or cookie command with its operand as compiled.
+// Carries out one HTTP or cookie command. The operand is substituted already
+// where the command table says so (the commands that use it whole or split
+// after substitution), else as compiled.
 void RunHttpCommand(ScriptRunner& runner, CommandCode code, const std::string& operand);
 
 }  // namespace qp

@@ -9,6 +9,7 @@
 #include "db/mysql_backend.h"
 #include "db_test_support.h"
 #include "engine/script_runner.h"
+#include "engine/substitution.h"
 #include "support/messages.h"
 
 namespace qp {

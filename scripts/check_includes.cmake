@@ -1,0 +1,23 @@
+# Fails when a file of DIR includes a header under one of the FORBIDDEN
+# folders (a comma-separated list of "name/" prefixes relative to src/);
+# writes STAMP when none does. Run with cmake -P; the build runs it before the engine library.
+string(REPLACE "," ";" FORBIDDEN "${FORBIDDEN}")
+file(GLOB _files ${DIR}/*.h ${DIR}/*.cpp ${DIR}/*.def)
+set(_bad "")
+foreach(_file ${_files})
+  file(STRINGS ${_file} _includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
+  foreach(_line ${_includes})
+    foreach(_prefix ${FORBIDDEN})
+      if(_line MATCHES "[\"<]${_prefix}")
+        list(APPEND _bad "${_file}: ${_line}")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(_bad)
+  list(JOIN _bad "\n  " _text)
+  message(FATAL_ERROR "Includes across the layers:\n  ${_text}")
+endif()
+if(STAMP)
+  file(TOUCH ${STAMP})
+endif()
