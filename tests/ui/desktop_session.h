@@ -14,6 +14,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -278,27 +279,44 @@ class DesktopSession {
     return true;
   }
 
+  // Starts icewm and waits for its task bar, which holds the notification
+  // area. A window manager that dies while it starts (seen on loaded
+  // machines) is started again, up to three times; what it printed is kept
+  // in the session folder and quoted when it never comes up.
   void StartWindowManager() {
-    wm_ = fork();
-    if (wm_ == 0) {
-      int null = open("/dev/null", O_RDWR);
-      dup2(null, 0);
-      dup2(null, 1);
-      dup2(null, 2);
-      setenv("DISPLAY", display_.c_str(), 1);
-      setenv("ICEWM_PRIVCFG", dir_.c_str(), 1);
-      setenv("HOME", dir_.c_str(), 1);
-      execlp("icewm", "icewm", static_cast<char*>(nullptr));
-      _exit(127);
+    std::string log = dir_ + "/icewm.log";
+    for (int attempt = 1; attempt <= 3 && !ready_; ++attempt) {
+      wm_ = fork();
+      if (wm_ == 0) {
+        int null = open("/dev/null", O_RDWR);
+        int out = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        dup2(null, 0);
+        dup2(out >= 0 ? out : null, 1);
+        dup2(out >= 0 ? out : null, 2);
+        setenv("DISPLAY", display_.c_str(), 1);
+        setenv("ICEWM_PRIVCFG", dir_.c_str(), 1);
+        setenv("HOME", dir_.c_str(), 1);
+        execlp("icewm", "icewm", static_cast<char*>(nullptr));
+        _exit(127);
+      }
+      bool gone = false;
+      ready_ = PollUntil(
+          [&] {
+            if (waitpid(wm_, nullptr, WNOHANG) == wm_) gone = true;
+            return gone || !Xdotool({"search", "--name", "^TaskBar$"}).out.empty();
+          },
+          std::chrono::seconds(20)) &&
+               !gone;
+      if (gone) wm_ = -1;
+      if (!ready_ && !gone) break;  // running but no task bar: starting again will not help
     }
-    // The task bar, which holds the notification area, shows when it is up.
-    ready_ = PollUntil(
-        [this] { return !Xdotool({"search", "--name", "^TaskBar$"}).out.empty(); },
-        std::chrono::seconds(20));
     if (!ready_) {
-      bool wmAlive = waitpid(wm_, nullptr, WNOHANG) == 0;
+      std::string printed;
+      std::ifstream in(log);
+      printed.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+      if (printed.size() > 2000) printed.erase(0, printed.size() - 2000);
       problem_ = "display " + display_ + ": no task bar after 20 s; icewm " +
-                 (wmAlive ? "running" : "gone");
+                 (wm_ > 0 ? "running" : "gone") + "; it printed: " + printed;
     }
   }
 

@@ -510,9 +510,16 @@ TEST_F(HtmlWindowTest, TwoWindowsSendTheirEventsToTheirOwnHandlers) {
                     Page("s.html", "<div id=\"right\" style=\"height:300px\">second</div>"),
                     640, 60) +
         "setwindow second title 第二\n");
-  std::string first = Window("Dialog");
+  // Both windows are called "Dialog" until the second one's title arrives, so
+  // the first is the one "Dialog" left once the second has its own title.
   std::string second = Window("第二" + kSuffix);
-  ASSERT_FALSE(first.empty() || second.empty()) << run_->err();
+  ASSERT_FALSE(second.empty()) << run_->err();
+  std::vector<std::string> dialogs;
+  ASSERT_TRUE(PollUntil([&] { return (dialogs = session_.FindWindows("Dialog")).size() == 1; },
+                        15000ms))
+      << dialogs.size() << " windows called Dialog; " << run_->err();
+  std::string first = dialogs.front();
+  ASSERT_NE(first, second);
   ASSERT_TRUE(WaitForJs("main", "document.readyState", "complete"));
   ASSERT_TRUE(WaitForJs("second", "document.readyState", "complete"));
   ClickElement("second", second, "right");
