@@ -1,34 +1,14 @@
 // quorpack's command-line options, qvrc --init followed by quorpack --home,
 // and the trace of what a script runs, on the real programs.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
 #include "app/home_fixture.h"
+#include "support/run_shell.h"
 
 namespace qp::testing {
 namespace {
-
-struct Shell {
-  int exitCode = -1;
-  std::string out;
-};
-
-// Runs a shell command line (bounded by timeout(1)) and collects standard
-// output; "2>&1" in the line collects standard error too.
-Shell RunShell(const std::string& line) {
-  Shell result;
-  FILE* pipe = popen(("timeout 20 " + line).c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-  int status = pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
 
 // quorpack with the given arguments, without a display and with no home or
 // trace from the environment the tests run in.
@@ -39,10 +19,10 @@ std::string Quorpack(const std::string& arguments) {
 std::string Qvrc(const std::string& arguments) { return QP_BINARY_DIR "/src/qvrc " + arguments; }
 
 TEST(CommandLine, HelpAndVersionAnswerWithoutRunningScripts) {
-  Shell help = RunShell(Quorpack("--help 2>&1"));
+  ShellOutput help = RunShell(Quorpack("--help 2>&1"));
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_EQ(help.out.rfind("usage: quorpack [--home DIR]\n", 0), 0u) << help.out;
-  Shell version = RunShell(Quorpack("--version 2>&1"));
+  ShellOutput version = RunShell(Quorpack("--version 2>&1"));
   EXPECT_EQ(version.exitCode, 0);
   EXPECT_EQ(version.out, "quorpack " QP_VERSION "\n");
   EXPECT_EQ(RunShell(Qvrc("--version")).out, "qvrc " QP_VERSION "\n");
@@ -52,7 +32,7 @@ TEST(CommandLine, UnknownOptionsAndArgumentsAreErrorsWithTheUsage) {
   const char* bad[] = {"--bogus", "script.qvr", "--home", "--home ''", "-x --help"};
   for (const char* arguments : bad) {
     SCOPED_TRACE(arguments);
-    Shell run = RunShell(Quorpack(std::string(arguments) + " 2>&1 >/dev/null"));
+    ShellOutput run = RunShell(Quorpack(std::string(arguments) + " 2>&1 >/dev/null"));
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_NE(run.out.find("usage: quorpack"), std::string::npos) << run.out;
     EXPECT_EQ(run.out.rfind("quorpack: unknown option or argument", 0), 0u) << run.out;
@@ -64,11 +44,11 @@ TEST(CommandLine, HomeOptionActsAsTheEnvironmentVariable) {
   home.Write("Config.ini", "[setting]\r\ncodepage=utf-8\r\n");
   home.WriteScript("s.qvr", "alert home [@userpath]\n");
   home.WriteBoot("a^s.qvr^\n");
-  Shell run = RunShell(Quorpack("--home " + home.dir() + " 2>&1"));
+  ShellOutput run = RunShell(Quorpack("--home " + home.dir() + " 2>&1"));
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out, "提示窗口: home " + home.dir() + "\n");
   // Without an argument the environment still names the home, as before.
-  Shell plain = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY QUORPACK_HOME=" + home.dir() + " " +
+  ShellOutput plain = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY QUORPACK_HOME=" + home.dir() + " " +
                          QuorpackBinary() + " 2>&1");
   EXPECT_EQ(plain.exitCode, 0);
   EXPECT_EQ(plain.out, run.out);
@@ -77,7 +57,7 @@ TEST(CommandLine, HomeOptionActsAsTheEnvironmentVariable) {
 TEST(CommandLine, InitMakesAHomeThatRuns) {
   HomeFixture scratch;
   const std::string dir = scratch.Path("new-home");
-  Shell init = RunShell(Qvrc("--init " + dir));
+  ShellOutput init = RunShell(Qvrc("--init " + dir));
   ASSERT_EQ(init.exitCode, 0) << init.out;
   for (const char* file : {"Config.ini", "Quorvant.boot", "Script/hello.qvr"})
     EXPECT_TRUE(scratch.Exists(std::string("new-home/") + file)) << file;
@@ -87,11 +67,11 @@ TEST(CommandLine, InitMakesAHomeThatRuns) {
   for (const char* key : {";appname=", ";hotkey=", ";homepage=", "codepage=utf-8", ";ui=",
                           ";eventfifo=", ";tlsverify=", ";trace=", ";jet=", ";sqloledb="})
     EXPECT_NE(config.find(key), std::string::npos) << key;
-  Shell run = RunShell(Quorpack("--home " + dir + " 2>&1"));
+  ShellOutput run = RunShell(Quorpack("--home " + dir + " 2>&1"));
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out, "提示窗口: hello, world!\n");
   // The new home is clean for the checker too.
-  Shell check = RunShell(Qvrc("--check " + dir));
+  ShellOutput check = RunShell(Qvrc("--check " + dir));
   EXPECT_EQ(check.exitCode, 0);
   EXPECT_EQ(check.out, "");
   // A second --init keeps what is there.
@@ -127,10 +107,10 @@ TEST(Trace, EnvironmentSwitchesItAndLongOperandsAreCutInUtf8) {
   for (int k = 0; k < 100; ++k) wide += "é";  // two bytes each
   home.WriteScript("t.qvr", "eval a" + wide + "\n");
   home.WriteBoot("a^t.qvr^\n");
-  Shell off = RunShell("env QUORPACK_TRACE=0 QUORPACK_HOME=" + home.dir() + " " + QuorpackBinary() + " 2>&1");
+  ShellOutput off = RunShell("env QUORPACK_TRACE=0 QUORPACK_HOME=" + home.dir() + " " + QuorpackBinary() + " 2>&1");
   EXPECT_EQ(off.out, "");
   home.Write("Config.ini", "[setting]\r\ncodepage=utf-8\r\n");
-  Shell on = RunShell("env QUORPACK_TRACE=1 QUORPACK_HOME=" + home.dir() + " " + QuorpackBinary() + " 2>&1");
+  ShellOutput on = RunShell("env QUORPACK_TRACE=1 QUORPACK_HOME=" + home.dir() + " " + QuorpackBinary() + " 2>&1");
   const std::string prefix = "1 " + home.Path("Script/t.qvr") + ":1 eval ";
   ASSERT_EQ(on.out.rfind(prefix, 0), 0u) << on.out;
   std::string operand = on.out.substr(prefix.size(), on.out.find('\n') - prefix.size());

@@ -1,28 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "support/run_shell.h"
+
 namespace {
 
-struct Output {
-  std::string out;
-  int status;
-};
+using qp::testing::RunShell;
+using qp::testing::ShellOutput;
 
-Output RunQvrc(const std::string& arguments) {
-  std::string command = std::string(QP_BINARY_DIR) + "/src/qvrc " + arguments + " 2>/dev/null";
-  Output result{"", -1};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
-  int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+ShellOutput RunQvrc(const std::string& arguments) {
+  return RunShell(std::string(QP_BINARY_DIR) + "/src/qvrc " + arguments + " 2>/dev/null");
 }
 
 class QvrcTest : public ::testing::Test {
@@ -42,8 +32,8 @@ class QvrcTest : public ::testing::Test {
 
 TEST_F(QvrcTest, ListsTheNineLineExample) {
   std::string file = Write("nine.qvr", "<main>\nif 1\n{\nnote yes\n}\nelse\n{\nnote no\n}\n");
-  Output result = RunQvrc(file);
-  EXPECT_EQ(result.status, 0);
+  ShellOutput result = RunQvrc(file);
+  EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.out,
             "0\t1\tif\t1\n1\t24\t{\t\n2\t15\tnote\tyes\n3\t25\t}\t\n4\t2\telse\t\n"
             "5\t24\t{\t\n6\t15\tnote\tno\n7\t25\t}\t\n8\t22\texit\t\nlabel\t<main>\t0\n");
@@ -53,15 +43,15 @@ TEST_F(QvrcTest, EscapesOperandsAndResolvesIncludesFromHome) {
   Write("Script/inc.qvr", "<inc>\n");
   std::string file =
       Write("x.qvr", "eval a\\b\tc \r\r\n  next line\nusing inc\n");
-  Output result = RunQvrc("--home " + dir_.string() + " " + file);
-  EXPECT_EQ(result.status, 0);
+  ShellOutput result = RunQvrc("--home " + dir_.string() + " " + file);
+  EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.out,
             "0\t4\teval\ta\\\\b\\tc \\r\\nnext line\n1\t22\texit\t\nlabel\t<inc>\t1\n");
 }
 
 TEST_F(QvrcTest, UnreadableFileExitsWithStatusTwo) {
-  Output result = RunQvrc((dir_ / "missing.qvr").string());
-  EXPECT_EQ(result.status, 2);
+  ShellOutput result = RunQvrc((dir_ / "missing.qvr").string());
+  EXPECT_EQ(result.exitCode, 2);
   EXPECT_EQ(result.out, "");
 }
 
@@ -71,14 +61,14 @@ TEST_F(QvrcTest, FoldersAndDevicesAreFilesThatCannotBeRead) {
   std::filesystem::create_directories(dir_ / "Script" / "lib.qvr");
   for (const std::string& path : {dir_.string(), std::string("/dev/null/x"),
                                   (dir_ / "missing.qvr").string(), std::string("/dev/zero")}) {
-    Output result = RunQvrc(path);
-    EXPECT_EQ(result.status, 2) << path;
+    ShellOutput result = RunQvrc(path);
+    EXPECT_EQ(result.exitCode, 2) << path;
     EXPECT_EQ(result.out, "") << path;
-    EXPECT_EQ(RunQvrc("--match a " + path).status, 2) << path;
+    EXPECT_EQ(RunQvrc("--match a " + path).exitCode, 2) << path;
   }
   std::string file = Write("uses.qvr", "using lib\nnote after\n");
-  Output result = RunQvrc("--home " + dir_.string() + " " + file);
-  EXPECT_EQ(result.status, 0);
+  ShellOutput result = RunQvrc("--home " + dir_.string() + " " + file);
+  EXPECT_EQ(result.exitCode, 0);
   EXPECT_EQ(result.out.find("note\tafter"), result.out.find("note"));
   EXPECT_NE(result.out.find("note\tafter"), std::string::npos) << result.out;
 }
