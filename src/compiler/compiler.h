@@ -32,7 +32,7 @@ struct SourceLocation {
 // kept beside the ScriptProgram (which stays as the executor reads it). The
 // final `exit` that the compiler appends gets the root file's last line + 1.
 struct SourceMap {
-  std::vector<std::string> files;          // files[0] is the root (rootPath)
+  std::vector<std::string> files;          // file-system names; files[0] is the root (rootPath)
   std::vector<SourceLocation> locations;   // one per instruction, same index
   // "FILE:LINE" of an instruction ("?:0" outside the table).
   std::string Describe(int32_t index) const;

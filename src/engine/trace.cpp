@@ -108,8 +108,10 @@ std::string ShownOperand(const ScriptRunner& runner, const ScriptInstruction& in
 
 std::string TraceLine(const ScriptRunner& runner, int32_t index) {
   const ScriptInstruction& in = runner.program->instructions[static_cast<size_t>(index)];
+  // The source map holds file-system names, which are UTF-8 already; only
+  // the operand is in the script's code page.
   std::string where = runner.sourceMap ? runner.sourceMap->Describe(index) : "?:0";
-  std::string line = std::to_string(runner.id) + ' ' + ToUtf8(where) + ' ' + CommandName(in.code);
+  std::string line = std::to_string(runner.id) + ' ' + where + ' ' + CommandName(in.code);
   if (!in.operand.empty()) line += ' ' + OneLine(ToUtf8(ShownOperand(runner, in)));
   return line;
 }

@@ -117,6 +117,21 @@ TEST(Trace, EnvironmentSwitchesItAndLongOperandsAreCutInUtf8) {
   EXPECT_EQ(operand, "a" + wide.substr(0, 198));  // 199 bytes: the next "é" would pass 200
 }
 
+// In a GBK home whose folder name is Chinese, the file name (a file-system
+// name) and the operand (GBK) both reach the trace as UTF-8.
+TEST(Trace, GbkHomeInAChineseFolderShowsFileAndOperandInUtf8) {
+  HomeFixture base;
+  const std::string folder = "\xE7\x94\xA8\xE6\x88\xB7";  // 用户
+  base.Write(folder + "/Config.ini", "[setting]\r\ntrace=1\r\n");
+  base.Write(folder + "/Temp/.keep", "");
+  base.Write(folder + "/Script/t.qvr", "var [#x] \xD6\xD0\n");  // 中 in GBK
+  base.Write(folder + "/Quorvant.boot", "a^t.qvr^\n");
+  ShellOutput run = RunShell(Quorpack("--home " + base.Path(folder) + " 2>&1"));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, "1 " + base.Path(folder) + "/Script/t.qvr:1 var [#x] \xE4\xB8\xAD\n" +
+                         "1 " + base.Path(folder) + "/Script/t.qvr:2 exit\n");
+}
+
 TEST(Trace, EventsTakenAreTraced) {
   HomeFixture home;
   home.Write("Config.ini", "[setting]\r\ncodepage=utf-8\r\ntrace=1\r\neventfifo=Temp/events\r\n");
