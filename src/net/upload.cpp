@@ -5,6 +5,7 @@
 #include "net/atomic_file.h"
 #include "net/http_session.h"
 #include "net/mime_types.h"
+#include "support/files.h"
 #include "support/md5.h"
 #include "support/text.h"
 
@@ -44,12 +45,13 @@ void HttpSession::AddUploadText(const std::string& name, const std::string& valu
 }
 
 // A file that cannot be read is kept with no data and later left out of the
-// body.
+// body. The part names the file as the script wrote it (in its code page);
+// the file system is asked for its UTF-8 name.
 void HttpSession::AddUploadFile(const std::string& name, const std::string& filePath) {
   UploadFile file;
   file.fieldName = name;
   file.fileName = filePath;
-  if (!ReadWholeFile(filePath, file.data)) file.data.clear();
+  if (!ReadWholeFile(FileSystemPath(filePath), file.data)) file.data.clear();
   size_t dot = filePath.rfind('.');
   std::string extension = dot == std::string::npos ? filePath : filePath.substr(dot + 1);
   file.contentType = LookupMimeType(AsciiLower(extension));

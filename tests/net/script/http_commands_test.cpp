@@ -294,8 +294,9 @@ TEST_F(HttpCommands, PageBytesNeverChangeACallOfTheScript) {
   }
 }
 
-// saveto, savecookies and resumecookies take GBK names; the files carry the
-// UTF-8 names a Linux user sees.
+// saveto, savecookies, resumecookies and upfile take GBK names; the files
+// carry the UTF-8 names a Linux user sees. The upload still names the file as
+// the script wrote it.
 TEST_F(HttpCommands, FileNamesFromScriptsAreUtf8OnDisk) {
   ASSERT_EQ(ActiveCodePage(), kCodePageGbk);
   const std::string zhongGbk = "\xD6\xD0", zhongUtf8 = "\xE4\xB8\xAD";
@@ -308,6 +309,15 @@ TEST_F(HttpCommands, FileNamesFromScriptsAreUtf8OnDisk) {
   EXPECT_EQ(home.Read("Temp/" + zhongUtf8 + ".html"), "body");
   EXPECT_TRUE(std::filesystem::exists(home.File("Temp/" + zhongUtf8 + ".cookies")));
   EXPECT_EQ(Var("c"), "1");
+
+  home.Write("Temp/" + zhongUtf8 + ".png", "PNGDATA");
+  const std::string upload = dir + "\\Temp\\" + zhongGbk + ".png";
+  RunScript("upload\nupfile file " + upload + "\npost URL/up\n");
+  const std::string posted = server.Request(server.connections() - 1);
+  EXPECT_NE(posted.find("filename=\"" + upload +
+                                   "\"\r\nContent-Type: application/x-png\r\n\r\nPNGDATA\r\n"),
+            std::string::npos)
+      << posted;
 }
 
 }  // namespace
