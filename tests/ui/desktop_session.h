@@ -223,6 +223,18 @@ class DesktopSession {
     return r.exitCode == 0 ? std::atof(r.out.c_str()) : -1;
   }
 
+  // Share of pixels in `area` that differ between two screenshots (0..1).
+  static double DifferenceShare(const std::string& before, const std::string& after,
+                                const WindowGeometry& area) {
+    std::string crop = std::to_string(area.width) + "x" + std::to_string(area.height) + "+" +
+                       std::to_string(area.x) + "+" + std::to_string(area.y);
+    ToolResult r = RunTool({"convert", before, after, "-compose", "difference", "-composite",
+                            "-crop", crop, "+repage", "-colorspace", "gray", "-threshold", "5%",
+                            "-format", "%[fx:mean]", "info:"},
+                           "");
+    return r.exitCode == 0 ? std::atof(r.out.c_str()) : -1;
+  }
+
   // The environment for a quorpack on this display. Files that it opens go
   // to a handler of the test's own, which appends their URIs to `openedLog`.
   ChildEnvironment Environment(const HomeFixture& home, const std::string& openedLog) const {

@@ -1,8 +1,10 @@
 // The desktop back end end to end: the real quorpack on a private Xvfb
 // session with icewm, driven with xdotool. Every wait is a bounded poll;
 // every test saves a screenshot under <build>/ui-screenshots/.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -332,6 +334,61 @@ TEST_F(DesktopTest, ExampleDesktopHomeAsksShowsAndEnds) {
   EXPECT_FALSE(end.timedOut);
   EXPECT_EQ(end.exitCode, 0);
   EXPECT_EQ(end.err, "");
+}
+
+// The example window home beside the console examples' Temp folder: the page
+// lists their results, a click on a button (sent as the window would send
+// it) redraws it, and the title bar's close box ends the program.
+TEST_F(DesktopTest, ExampleWindowHomeListsResultsRedrawsOnAClickAndCloses) {
+  namespace fs = std::filesystem;
+  fs::path example = fs::path(QP_SOURCE_DIR) / "examples" / "window";
+  const std::string window = home_.Path("window");
+  fs::create_directories(window);
+  for (const char* part : {"Config.ini", "Quorvant.boot", "Script"})
+    fs::copy(example / part, fs::path(window) / part,
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  std::string config = home_.Read("window/Config.ini");
+  home_.Write("window/Config.ini", config + "eventfifo=Temp/events\r\n");
+  home_.Write("window/Temp/.keep", "");
+  home_.Write("Temp/count.txt", "1\n2\n3\n");
+  home_.Write("Temp/links.txt", "http://127.0.0.1/a\n");
+  QuorpackProcess run(window, "", false, QuorpackBinary(), session_.Environment(home_, opened()));
+  auto id = session_.WaitForWindow("示例结果 - Powered by QuorPack", 20s);
+  ASSERT_TRUE(id.has_value()) << run.err();
+  WindowGeometry g = session_.Geometry(*id);
+  // The written page has its heading, buttons and list: not all white.
+  std::string listed;
+  EXPECT_TRUE(PollUntil(
+      [&] {
+        listed = session_.Screenshot("example_window_list");
+        double white = DesktopSession::ColorShare(listed, g, "white");
+        return white > 0 && white < 0.97;
+      },
+      20000ms));
+  std::string shot = home_.Path("list.png");
+  fs::copy_file(listed, shot, fs::copy_options::overwrite_existing);
+  // The button "count.txt": the handler redraws the page with that file.
+  const std::string click = "results\twindow_click\tcount\n";
+  std::string pipe = window + "/Temp/events";
+  ASSERT_TRUE(PollUntil(
+      [&] {
+        int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd < 0) return false;
+        bool ok = write(fd, click.data(), click.size()) == static_cast<ssize_t>(click.size());
+        close(fd);
+        return ok;
+      },
+      5000ms));
+  EXPECT_TRUE(PollUntil(
+      [&] {
+        return DesktopSession::DifferenceShare(
+                   shot, session_.Screenshot("example_window_count"), g) > 0.001;
+      },
+      10000ms));
+  session_.Xdotool({"windowactivate", "--sync", *id});
+  session_.Xdotool({"key", "--clearmodifiers", "alt+F4"});
+  ExpectCleanEnd(run);
+  EXPECT_TRUE(session_.WaitForNoWindow("示例结果 - Powered by QuorPack", 5000ms));
 }
 
 // A display that cannot be opened: said once, and the script runs on the
