@@ -31,6 +31,11 @@ for tool in bash python3 lua5.4; do
   command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 2; }
 done
 
+# The interpreter itself, not a version manager's wrapper script in front of
+# it (pyenv's shim costs tens of milliseconds of CPU per start, which would
+# be charged to Python).
+python=$(python3 -c 'import sys; print(sys.executable)')
+
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
@@ -72,7 +77,7 @@ for ((r = 1; r <= rounds; ++r)); do
   instructions=$(awk '{print $4}' "$tmp/out")
   [[ -n $baseline ]] && runs[baseline]+="$(cpu "$baseline" --loop "$n") "
   runs[bash]+="$(cpu bash "$tmp/loop.sh") "
-  runs[python3]+="$(cpu python3 "$tmp/loop.py") "
+  runs[python3]+="$(cpu "$python" "$tmp/loop.py") "
   runs[lua5.4]+="$(cpu lua5.4 "$tmp/loop.lua") "
 done
 
