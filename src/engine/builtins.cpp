@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -53,14 +55,24 @@ bool CleanOpenMode(std::string_view mode, std::string& clean) {
   return true;
 }
 
+// "1" only when every byte reached the file and it closed cleanly (a full
+// disk may show only at the close, when the buffer is written). A file that
+// cannot be opened is no failure to report; one that fails later is said on
+// standard error.
 std::string WriteFile(const Items& items) {
   std::string mode = "a";
   if (items.size() > 3 && !CleanOpenMode(items[3], mode)) return "0";
-  std::FILE* file = std::fopen(FileSystemPath(items[1]).c_str(), mode.c_str());
+  std::string path = FileSystemPath(items[1]);
+  std::FILE* file = std::fopen(path.c_str(), mode.c_str());
   if (!file) return "0";
-  std::fwrite(items[2].data(), 1, items[2].size(), file);
-  std::fclose(file);
-  return "1";
+  const std::string& text = items[2];
+  int error = 0;
+  if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) error = errno;
+  if (std::fclose(file) != 0 && error == 0) error = errno;
+  if (error == 0) return "1";
+  std::fprintf(stderr, "quorpack: writefile cannot write %s: %s\n", path.c_str(),
+               std::strerror(error));
+  return "0";
 }
 
 // Text lines of a file: a line ends at LF, and a CR right before it goes too.

@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-#include "net/atomic_file.h"
+#include "support/atomic_file.h"
 #include "net/cookie_store.h"
 #include "support/text.h"
 

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "net/atomic_file.h"
+#include "support/files.h"
 #include "net/http_session.h"
 #include "net/mime_types.h"
 #include "support/md5.h"
