@@ -1,6 +1,7 @@
 #include "net/response_reader.h"
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -220,8 +221,12 @@ ResponseEnd ResponseReader::ReadPlainBody(size_t declared, std::string& body) {
     }
   }
   if (body.size() + rest.total() > limit) return ResponseEnd::kBodyTooLarge;
+  // A body that arrived to its declared length is whole, whatever cut the
+  // stream after it.
   ResponseEnd end = EndOfStream();
-  if (end != ResponseEnd::kComplete) return end;
+  if (end != ResponseEnd::kComplete && (declared == 0 || body.size() + rest.total() < declared)) {
+    return end;
+  }
   return rest.MoveInto(body) ? ResponseEnd::kComplete : ResponseEnd::kNoMemory;
 }
 
@@ -254,7 +259,8 @@ ResponseEnd ResponseReader::ReadDecodedBody(std::string_view head, std::string* 
     }
   }
   ended_ = true;
-  if (more) {
+  // A body whole by its framing is whole, whatever cut the stream after it.
+  if (more && !decoder.complete()) {
     ResponseEnd end = EndOfStream();
     if (end != ResponseEnd::kComplete) return end;
   }
@@ -263,20 +269,31 @@ ResponseEnd ResponseReader::ReadDecodedBody(std::string_view head, std::string* 
 }
 
 // The bytes already buffered, then the rest straight from the source into
-// the file, in the kernel where the source can.
+// the file, in the kernel where the source can. A body that reached its
+// declared length is whole, whatever cut the stream after it.
 ResponseEnd ResponseReader::ReadBodyTo(std::string_view head, AtomicFileWriter& file) {
   BodyCodings codings = CodingsOf(head);
   if (codings.chunked || codings.content != BodyCodings::Content::kNone) {
     return ReadDecodedBody(head, nullptr, &file);
   }
+  const size_t declared = DeclaredLength(head);
+  auto finish = [&] {
+    ResponseEnd end = EndOfStream();
+    struct stat st;
+    if (end != ResponseEnd::kComplete && declared > 0 && fstat(file.fd(), &st) == 0 &&
+        static_cast<size_t>(st.st_size) >= declared) {
+      return ResponseEnd::kComplete;
+    }
+    return end;
+  };
   if (start_ < end_ && !file.Write(std::string_view(input_.get() + start_, end_ - start_))) {
     return ResponseEnd::kFileFailed;
   }
   start_ = end_;
-  if (ended_) return EndOfStream();
+  if (ended_) return finish();
   ended_ = true;
   switch (source_.MoveRestTo(file.fd())) {
-    case ByteSource::Move::kMoved: return EndOfStream();
+    case ByteSource::Move::kMoved: return finish();
     case ByteSource::Move::kFileFailed: file.Fail(errno); return ResponseEnd::kFileFailed;
     case ByteSource::Move::kUnsupported: break;
   }
@@ -284,7 +301,7 @@ ResponseEnd ResponseReader::ReadBodyTo(std::string_view head, AtomicFileWriter& 
   for (size_t n; (n = source_.Read(block.get(), kFileBlock)) > 0;) {
     if (!file.Write(std::string_view(block.get(), n))) return ResponseEnd::kFileFailed;
   }
-  return EndOfStream();
+  return finish();
 }
 
 }  // namespace qp

@@ -190,12 +190,24 @@ TEST(ResponseReader, DeadlineFailsAnUnfinishedHeadOrBody) {
   EXPECT_EQ(read.head, "HTTP/1.0 200 OK\r\n\r\n");
   EXPECT_EQ(read.body, "");
 
-  // A chunked body that ended with its last chunk is whole, whatever the
-  // stream did afterwards.
-  ExpiringSource whole("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n");
-  read = ReadAll(whole);
-  EXPECT_EQ(read.bodyEnd, ResponseEnd::kComplete);
-  EXPECT_EQ(read.body, "ok");
+  // A body whole by its framing or its declared length is whole, whatever
+  // cut the stream afterwards (a server that keeps the connection open).
+  const struct {
+    const char* name;
+    std::string bytes;
+  } whole[] = {
+      {"last chunk", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n"},
+      {"end of a gzip member", "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n\r\n" + Gzip("ok")},
+      {"declared length", "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok"},
+  };
+  for (const auto& c : whole) {
+    ExpiringSource source(c.bytes);
+    read = ReadAll(source);
+    EXPECT_EQ(read.bodyEnd, ResponseEnd::kComplete) << c.name;
+    EXPECT_EQ(read.body, "ok") << c.name;
+  }
+  ExpiringSource shortOfLength("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\nok");
+  EXPECT_EQ(ReadAll(shortOfLength).bodyEnd, ResponseEnd::kDeadline);
 }
 
 TEST(ResponseReader, BodyToFileIsDecodedAndUnbounded) {
