@@ -13,8 +13,8 @@
 #include <ctime>
 #include <mutex>
 
-#include "support/atomic_file.h"
 #include "net/url_parts.h"
+#include "support/atomic_file.h"
 #include "support/text.h"
 
 namespace qp {

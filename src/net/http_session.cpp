@@ -18,11 +18,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "net/body_decoding.h"
-#include "support/atomic_file.h"
 #include "net/socket_bio.h"
 #include "net/tls_context.h"
 #include "net/url_parts.h"
+#include "support/atomic_file.h"
 #include "support/settings.h"
 #include "support/text.h"
 
@@ -242,6 +241,7 @@ void HttpSession::KeepTlsSession() {
 void HttpSession::ReleaseConnection() {
   if (tlsConnection_) SSL_free(tlsConnection_);  // also frees the BIO
   tlsConnection_ = nullptr;
+  stream_.SetTls(nullptr);
   tlsContext_ = nullptr;
   if (socket_ >= 0) close(socket_);
   socket_ = -1;

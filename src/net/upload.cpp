@@ -2,9 +2,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "support/files.h"
 #include "net/http_session.h"
 #include "net/mime_types.h"
+#include "support/files.h"
 #include "support/md5.h"
 #include "support/text.h"
 
