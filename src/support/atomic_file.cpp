@@ -148,13 +148,29 @@ void RemoveOrphanedTemporariesIn(const std::string& dir) { RemoveOrphans(dir, st
 
 AtomicFileWriter::~AtomicFileWriter() { Abandon(); }
 
+// A symbolic link stays: the file it names is the one replaced. A target
+// that is no regular file (a device such as /dev/null, a pipe) is written in
+// place, as it cannot be replaced.
 bool AtomicFileWriter::Open(const std::string& path, unsigned mode) {
   Abandon();
-  RemoveOrphanedTemporaries(path);
   path_ = path;
   mode_ = mode;
   error_ = 0;
-  temp_ = TemporaryPrefix(path, static_cast<long>(getpid())) + "XXXXXX";
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    if (char* real = realpath(path.c_str(), nullptr)) {
+      path_ = real;
+      std::free(real);
+    }
+  }
+  if (stat(path_.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    fd_ = open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd_ >= 0) return true;
+    error_ = errno;
+    return false;
+  }
+  RemoveOrphanedTemporaries(path_);
+  temp_ = TemporaryPrefix(path_, static_cast<long>(getpid())) + "XXXXXX";
   fd_ = mkostemp(temp_.data(), O_CLOEXEC);
   if (fd_ >= 0) return true;
   error_ = errno;
@@ -178,11 +194,12 @@ bool AtomicFileWriter::Commit(bool sync) {
     errno = error_ != 0 ? error_ : EBADF;
     return false;
   }
-  if (error_ == 0 && fchmod(fd_, FinalMode(path_, mode_)) != 0) Fail(errno);
-  if (error_ == 0 && sync && fsync(fd_) != 0) Fail(errno);
+  const bool inPlace = temp_.empty();
+  if (error_ == 0 && !inPlace && fchmod(fd_, FinalMode(path_, mode_)) != 0) Fail(errno);
+  if (error_ == 0 && sync && !inPlace && fsync(fd_) != 0) Fail(errno);
   if (close(fd_) != 0) Fail(errno);
   fd_ = -1;
-  if (error_ == 0 && rename(temp_.c_str(), path_.c_str()) != 0) Fail(errno);
+  if (error_ == 0 && !inPlace && rename(temp_.c_str(), path_.c_str()) != 0) Fail(errno);
   if (error_ == 0) {
     temp_.clear();
     return true;

@@ -4,6 +4,10 @@
 // a missing folder) removes the temporary file and leaves the target as it
 // was.
 //
+// A symbolic link is kept: the file it names is replaced. A target that is
+// no regular file (a device, a pipe) cannot be replaced and is written in
+// place.
+//
 // Temporary files are named "<name>.qptmp.<pid>.<6 characters>" beside the
 // target. One left behind by a process that was killed is an orphan: its
 // process is gone, or the process that now has that pid started after the

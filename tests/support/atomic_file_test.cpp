@@ -3,6 +3,7 @@
 #include "support/atomic_file.h"
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
@@ -142,6 +143,28 @@ TEST_F(AtomicFileTest, LongNamesGetATemporaryThatFitsAndIsCleanedUp) {
   ASSERT_TRUE(ReplaceFileAtomically(path, "long"));
   EXPECT_EQ(Read(path), "long");
   EXPECT_FALSE(fs::exists(orphan));
+}
+
+TEST_F(AtomicFileTest, LinksStayAndDevicesAreWrittenInPlace) {
+  const std::string real = File("real.txt");
+  const std::string link = File("link.txt");
+  Write(real, "earlier");
+  fs::create_symlink(real, link);
+  ASSERT_TRUE(ReplaceFileAtomically(link, "through the link"));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(Read(real), "through the link");
+  // A null device of our own: where devices can be made, it must stay one
+  // (a saveto of /dev/null discards the body and leaves /dev/null alone).
+  const std::string device = File("null");
+  if (mknod(device.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0) {
+    GTEST_SKIP() << "no device can be made here";
+  }
+  AtomicFileWriter writer;
+  ASSERT_TRUE(writer.Open(device));
+  EXPECT_TRUE(writer.Write("discarded"));
+  EXPECT_TRUE(writer.Commit());
+  EXPECT_TRUE(fs::is_character_file(device));
+  EXPECT_EQ(Others("null").size(), 2u);  // the file and the link, no temporary
 }
 
 // A full disk and a file-size limit fail the write part-way; the earlier file
