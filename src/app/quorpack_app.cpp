@@ -10,6 +10,8 @@
 
 #include "app/event_fifo.h"
 #include "app/main_dialog.h"
+#include "net/cookie_store.h"
+#include "support/atomic_file.h"
 #include "support/codepage.h"
 #include "support/settings.h"
 #include "support/text.h"
@@ -66,6 +68,10 @@ int CQuorPackApp::Run() {
   KeepStandardStreamsOpen();
   std::signal(SIGPIPE, SIG_IGN);
   SetActiveCodePage(CodePageFromSetting(ReadSetting("codepage", "")));
+  // Temporary files of replacements that a killed run left in the program's
+  // own folders (those beside other files go at the next write of the file).
+  RemoveOrphanedTemporariesIn(ProgramPath("Temp"));
+  RemoveOrphanedTemporaries(CookieStore::DefaultPath());
   std::unique_ptr<UiBackend> backend = MakeUiBackend(ReadSetting("ui", ""));
 
   LoopState state;

@@ -159,6 +159,9 @@ int InitHome(const std::string& dir) {
       "; A named pipe whose lines \"source<TAB>event<TAB>value\" become events.\n"
       ";eventfifo=Temp/events\n"
       "; 0 accepts any HTTPS certificate (not recommended).\n;tlsverify=1\n"
+      "; Seconds a whole HTTP request may take; 0: no limit.\n;requesttimeout=300\n"
+      "; MiB of a response body held in memory (saveto has no limit); 0: no limit.\n"
+      ";bodylimit=1024\n"
       "; 1 writes every instruction run to standard error.\n;trace=1\n"
       "\n[odbc]\n"
       "; ODBC drivers for openaccess and openmssql.\n;jet=SQLite3\n;sqloledb=FreeTDS\n";

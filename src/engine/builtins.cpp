@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -21,6 +23,27 @@ namespace qp {
 namespace {
 
 using Items = std::vector<std::string>;
+
+// The text of a call for error reports: the one given, or the items joined
+// at the separators they were cut at, made only when a report needs it (an
+// item may be a whole page).
+class CallText {
+ public:
+  CallText(const std::string* text, const Items& items) : text_(text), items_(items) {}
+  std::string str() const {
+    if (text_) return *text_;
+    std::string joined = items_[0];
+    for (size_t k = 1; k < items_.size(); ++k) {
+      joined += kCallItemSeparator;
+      joined += items_[k];
+    }
+    return joined;
+  }
+
+ private:
+  const std::string* text_;
+  const Items& items_;
+};
 
 // A number argument: its leading decimal number. False when the digits do
 // not fit in 32 bits, which is the one way reading a number can fail here.
@@ -53,14 +76,24 @@ bool CleanOpenMode(std::string_view mode, std::string& clean) {
   return true;
 }
 
+// "1" only when every byte reached the file and it closed cleanly (a full
+// disk may show only at the close, when the buffer is written). A file that
+// cannot be opened is no failure to report; one that fails later is said on
+// standard error.
 std::string WriteFile(const Items& items) {
   std::string mode = "a";
   if (items.size() > 3 && !CleanOpenMode(items[3], mode)) return "0";
-  std::FILE* file = std::fopen(FileSystemPath(items[1]).c_str(), mode.c_str());
+  std::string path = FileSystemPath(items[1]);
+  std::FILE* file = std::fopen(path.c_str(), mode.c_str());
   if (!file) return "0";
-  std::fwrite(items[2].data(), 1, items[2].size(), file);
-  std::fclose(file);
-  return "1";
+  const std::string& text = items[2];
+  int error = 0;
+  if (std::fwrite(text.data(), 1, text.size(), file) != text.size()) error = errno;
+  if (std::fclose(file) != 0 && error == 0) error = errno;
+  if (error == 0) return "1";
+  std::fprintf(stderr, "quorpack: writefile cannot write %s: %s\n", path.c_str(),
+               std::strerror(error));
+  return "0";
 }
 
 // Text lines of a file: a line ends at LF, and a CR right before it goes too.
@@ -112,14 +145,14 @@ std::string SplitIntoVariables(ScriptRunner& runner, const Items& items) {
   return ToDecimal(static_cast<int64_t>(pieces.size()));
 }
 
-std::string Substr(ScriptRunner& runner, const Items& items, const std::string& callText) {
+std::string Substr(ScriptRunner& runner, const Items& items, const CallText& callText) {
   const std::string& text = items[1];
   int32_t start = 0;
   int32_t count = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
   bool ok = ReadNumber(items[2], start);
   if (ok && items.size() > 3) ok = ReadNumber(items[3], count);
   if (!ok) {
-    ReportError(runner, Msg(MessageId::kNumberException), callText);
+    ReportError(runner, Msg(MessageId::kNumberException), callText.str());
     start = 0;
     count = static_cast<int32_t>(std::min<size_t>(text.size(), INT32_MAX));
   }
@@ -151,13 +184,13 @@ std::string Time(const Items& items) {
   return out;
 }
 
-std::string Rand(ScriptRunner& runner, const Items& items, const std::string& callText) {
+std::string Rand(ScriptRunner& runner, const Items& items, const CallText& callText) {
   int32_t low = 0;
   int32_t high = 0;
   bool ok = items.size() > 2 ? ReadNumber(items[1], low) && ReadNumber(items[2], high)
                              : ReadNumber(items[1], high);
   if (!ok) {
-    ReportError(runner, Msg(MessageId::kNumberException), callText);
+    ReportError(runner, Msg(MessageId::kNumberException), callText.str());
     low = 0;
     high = 10;
   }
@@ -167,44 +200,44 @@ std::string Rand(ScriptRunner& runner, const Items& items, const std::string& ca
   return ToDecimal(result);
 }
 
-std::string Len(ScriptRunner&, const Items& items, const std::string&) {
+std::string Len(ScriptRunner&, const Items& items, const CallText&) {
   return ToDecimal(static_cast<int64_t>(items[1].size()));
 }
-std::string IsNull(ScriptRunner&, const Items& items, const std::string&) {
+std::string IsNull(ScriptRunner&, const Items& items, const CallText&) {
   return items[1].empty() ? "1" : "0";
 }
-std::string Compare(ScriptRunner&, const Items& items, const std::string&) {
+std::string Compare(ScriptRunner&, const Items& items, const CallText&) {
   return items[1] == items[2] ? "1" : "0";
 }
-std::string LongTime(ScriptRunner&, const Items&, const std::string&) {
+std::string LongTime(ScriptRunner&, const Items&, const CallText&) {
   return ToDecimal(static_cast<int64_t>(std::time(nullptr)));
 }
-std::string RobotId(ScriptRunner& runner, const Items&, const std::string&) {
+std::string RobotId(ScriptRunner& runner, const Items&, const CallText&) {
   return ToDecimal(runner.id);
 }
-std::string ScreenWidth(ScriptRunner& runner, const Items&, const std::string&) {
+std::string ScreenWidth(ScriptRunner& runner, const Items&, const CallText&) {
   return ToDecimal(runner.ui ? runner.ui->ScreenWidth() : 0);
 }
-std::string ScreenHeight(ScriptRunner& runner, const Items&, const std::string&) {
+std::string ScreenHeight(ScriptRunner& runner, const Items&, const CallText&) {
   return ToDecimal(runner.ui ? runner.ui->ScreenHeight() : 0);
 }
 // Adapters for the functions that need less than the whole call.
 template <std::string (*F)(const Items&)>
-std::string OnItems(ScriptRunner&, const Items& items, const std::string&) {
+std::string OnItems(ScriptRunner&, const Items& items, const CallText&) {
   return F(items);
 }
 template <std::string (*F)(ScriptRunner&, const Items&)>
-std::string OnRunner(ScriptRunner& runner, const Items& items, const std::string&) {
+std::string OnRunner(ScriptRunner& runner, const Items& items, const CallText&) {
   return F(runner, items);
 }
 template <std::string (*F)(std::string_view)>
-std::string OnFirst(ScriptRunner&, const Items& items, const std::string&) {
+std::string OnFirst(ScriptRunner&, const Items& items, const CallText&) {
   return F(items[1]);
 }
-std::string UserPath(ScriptRunner&, const Items&, const std::string&) { return ProgramDirText(); }
+std::string UserPath(ScriptRunner&, const Items&, const CallText&) { return ProgramDirText(); }
 
 using BuiltinFunction = std::string (*)(ScriptRunner& runner, const Items& items,
-                                        const std::string& callText);
+                                        const CallText& callText);
 
 struct Builtin {
   const char* name;
@@ -231,18 +264,30 @@ int32_t NextRandom(ScriptRunner& runner) {
   return static_cast<int32_t>((runner.randomState >> 16) & 0x7FFF);
 }
 
-std::string CallBuiltin(ScriptRunner& runner, const std::vector<std::string>& items,
-                        const std::string& callText) {
+namespace {
+
+std::string Call(ScriptRunner& runner, const Items& items, const CallText& callText) {
   std::string name = AsciiLower(Trim(items[0]));
   for (const Builtin& builtin : kBuiltins) {
     if (name != builtin.name) continue;
     if (items.size() < builtin.minimum || (builtin.maximum && items.size() > builtin.maximum)) {
-      ReportError(runner, Msg(MessageId::kFormatError), callText);
+      ReportError(runner, Msg(MessageId::kFormatError), callText.str());
       return builtin.tooFew;
     }
     return builtin.function(runner, items, callText);
   }
   return std::string();
+}
+
+}  // namespace
+
+std::string CallBuiltin(ScriptRunner& runner, const std::vector<std::string>& items,
+                        const std::string& callText) {
+  return Call(runner, items, CallText(&callText, items));
+}
+
+std::string CallBuiltin(ScriptRunner& runner, const std::vector<std::string>& items) {
+  return Call(runner, items, CallText(nullptr, items));
 }
 
 std::string CallBuiltin(ScriptRunner& runner, const std::string& callText) {

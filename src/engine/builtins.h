@@ -15,6 +15,10 @@ namespace qp {
 // so a value that a reference brought in is always one item.
 std::string CallBuiltin(ScriptRunner& runner, const std::vector<std::string>& items,
                         const std::string& callText);
+// The same without the whole text, which an error report then makes from the
+// items: the substitution gives a call this way without copying its items
+// into one text first.
+std::string CallBuiltin(ScriptRunner& runner, const std::vector<std::string>& items);
 // The same for a call text that is cut at every separator.
 std::string CallBuiltin(ScriptRunner& runner, const std::string& callText);
 // The next value (0..32767) of the run's generator, seeded by `srand`.

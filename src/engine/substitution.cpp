@@ -269,11 +269,40 @@ std::string Resolve(ScriptRunner& runner, const MarkedText& m, const Reference& 
   }
 }
 
+// The value of reference r, without a copy where it is a variable's: a
+// reference to the variable, or to `computed`, which holds any other value.
+const std::string& ValueOf(ScriptRunner& runner, const MarkedText& m, const Reference& r,
+                           std::string& computed) {
+  if (m.text[r.start + 1] == '#') {
+    return runner.variables.Get(m.text.substr(r.start + 2, r.end - r.start - 3));
+  }
+  computed = Resolve(runner, m, r);
+  return computed;
+}
+
 // A pass that found a single reference: it is its own only occurrence (any
 // other would have been found too), so its value goes straight in its place.
-bool SpliceOnly(ScriptRunner& runner, MarkedText& m, const Reference& r) {
+// Where the text around it holds no "[" at all, no later pass can find
+// anything: the value goes in once, without a record of its bytes' origin,
+// and `finished` is set.
+bool SpliceOnly(ScriptRunner& runner, MarkedText& m, const Reference& r, bool& finished) {
   if (m.text[r.start + 1] == '!') return false;
-  std::string value = Resolve(runner, m, r);
+  std::string computed;
+  const std::string& value = ValueOf(runner, m, r, computed);
+  std::string_view before(m.text.data(), r.start);
+  std::string_view after(m.text.data() + r.end, m.text.size() - r.end);
+  if (m.inserted.empty() && before.find('[') == std::string_view::npos &&
+      after.find('[') == std::string_view::npos) {
+    finished = true;
+    if (!before.empty() || !after.empty()) {
+      m.text.replace(r.start, r.end - r.start, value);
+    } else if (&value == &computed) {
+      m.text = std::move(computed);
+    } else {
+      m.text = value;
+    }
+    return true;
+  }
   if (!m.inserted.empty() || NeedsOrigins(value)) {
     if (m.inserted.empty()) m.inserted.assign(m.text.size(), 0);
     m.inserted.erase(m.inserted.begin() + r.start, m.inserted.begin() + r.end);
@@ -286,14 +315,15 @@ bool SpliceOnly(ScriptRunner& runner, MarkedText& m, const Reference& r) {
 // One pass; false when it found nothing that could change in a later pass.
 // The references are taken from the text the pass began with, and each one
 // then replaces its occurrences in the text as it is by then.
-bool SubstitutePass(ScriptRunner& runner, MarkedText& m, Scratch& s) {
+bool SubstitutePass(ScriptRunner& runner, MarkedText& m, Scratch& s, bool& finished) {
   OwnBrackets(m, s.brackets);
   FindReferences(m, s.brackets, s.refs);
-  if (s.refs.size() == 1) return SpliceOnly(runner, m, s.refs[0]);
+  if (s.refs.size() == 1) return SpliceOnly(runner, m, s.refs[0], finished);
   if (s.found.size() < s.refs.size()) s.found.resize(s.refs.size());
   for (size_t k = 0; k < s.refs.size(); ++k) TakeReference(m, s.refs[k], s.found[k]);
   bool changed = false;
   MarkedText alone;
+  std::string computed;
   for (size_t k = 0; k < s.refs.size(); ++k) {
     const Found& f = s.found[k];
     if (f.ref[1] == '!') continue;  // stays as it is, and computes nothing
@@ -302,7 +332,7 @@ bool SubstitutePass(ScriptRunner& runner, MarkedText& m, Scratch& s) {
     // was found, whatever the earlier replacements of this pass did.
     alone.text = f.ref;
     alone.inserted = f.inserted;
-    std::string value = Resolve(runner, alone, Reference{0, f.ref.size()});
+    const std::string& value = ValueOf(runner, alone, Reference{0, f.ref.size()}, computed);
     ReplaceOccurrences(m, f, value, s);
   }
   return changed;
@@ -349,7 +379,8 @@ void Substitute(ScriptRunner& runner, std::string& text) {
   s.busy = true;
   MarkedText m{std::move(text), {}};
   for (int pass = 0; pass < kMaxPasses; ++pass) {
-    if (!SubstitutePass(runner, m, s)) break;
+    bool finished = false;
+    if (!SubstitutePass(runner, m, s, finished) || finished) break;
     // Without any "[" of the script's own left, a further pass finds nothing.
     if (m.inserted.empty() && std::memchr(m.text.data(), '[', m.text.size()) == nullptr) break;
   }
@@ -559,10 +590,48 @@ void OperandTemplate::SubstituteNested(ScriptRunner& runner, std::string& out) {
     m.inserted.clear();
     append(append, k, m.text, &m.inserted);
   };
-  auto replace = [&](size_t k, const std::string& value, bool keep) {
+  auto replace = [&](size_t k, std::string value, bool keep) {
     st.replaced[k] = 1;
     st.recorded[k] = keep ? 1 : 0;
-    st.value[k] = value;
+    st.value[k] = std::move(value);
+  };
+  // The items of built-in call k, made straight from the source and the
+  // values of its children, which are moved in: a child's value is read only
+  // through its parent, and the parent is replaced next. The items are cut
+  // where the text would be, at every "<<<" of three own bytes: inserted
+  // values are never cut, and an empty one leaves the own bytes around it
+  // side by side. (A value that counts as own holds no "<".)
+  auto callItems = [&](size_t k) {
+    const Node& node = nodes_[k];
+    std::vector<std::string> items(1);
+    int run = 0;  // own "<" just before, not yet a separator
+    auto own = [&](size_t from, size_t to) {
+      for (size_t i = from; i < to; ++i) {
+        const char c = source_[i];
+        items.back() += c;
+        run = c == '<' ? run + 1 : 0;
+        if (run == 3) {
+          items.back().resize(items.back().size() - 3);
+          items.emplace_back();
+          run = 0;
+        }
+      }
+    };
+    size_t pos = node.open + 2;
+    for (int32_t c : node.children) {
+      const Node& child = nodes_[static_cast<size_t>(c)];
+      own(pos, child.open);
+      std::string& value = st.value[static_cast<size_t>(c)];
+      if (!value.empty()) {
+        if (items.back().empty()) items.back() = std::move(value);
+        else items.back() += value;
+        std::string().swap(value);
+        run = 0;
+      }
+      pos = child.close;
+    }
+    own(pos, node.close - 1);
+    return items;
   };
   std::vector<size_t> inner;
   std::vector<MarkedText> found;
@@ -576,10 +645,15 @@ void OperandTemplate::SubstituteNested(ScriptRunner& runner, std::string& out) {
     if (inner.size() == 1) {
       const size_t k = inner[0];
       if (nodes_[k].sigil == '!') break;
-      take(k, f);
-      std::string value = Resolve(runner, f, Reference{0, f.text.size()});
+      std::string value;
+      if (nodes_[k].sigil == '@') {
+        value = CallBuiltin(runner, callItems(k));
+      } else {
+        take(k, f);
+        value = Resolve(runner, f, Reference{0, f.text.size()});
+      }
       const bool keep = recording || NeedsOrigins(value);
-      replace(k, value, keep);
+      replace(k, std::move(value), keep);
       recording = recording || keep;
       continue;
     }

@@ -54,6 +54,10 @@ AssignmentPlan& OperandCache::Assignment(const std::string& operand) {
 }
 
 // The name first, then the value, as AssignVariable takes them.
+// The storage an assignment keeps for its next run (beyond it, a value's
+// storage is given back at once).
+constexpr size_t kKeptScratchBytes = 64 * 1024;
+
 void AssignCompiled(ScriptRunner& runner, AssignmentPlan& plan) {
   if (!plan.valid) {
     AssignVariable(runner, plan.source);
@@ -70,6 +74,9 @@ void AssignCompiled(ScriptRunner& runner, AssignmentPlan& plan) {
   plan.value->Expand(runner, plan.scratch);
   if (!plan.target) plan.target = &runner.variables.Ref(plan.name->source());
   plan.target->swap(plan.scratch);
+  // The scratch now holds the variable's earlier value; a large one is not
+  // kept until the next run of this line.
+  if (plan.scratch.capacity() > kKeptScratchBytes) std::string().swap(plan.scratch);
 }
 
 void RegexCommand(ScriptRunner& runner, const std::string& operand) {

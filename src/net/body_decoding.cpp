@@ -163,21 +163,65 @@ bool Inflater::Start(std::string_view in) {
   return stream_->open;
 }
 
-bool Inflater::Feed(std::string_view in, std::string& out) {
-  if (ended_) return false;
-  if (in.empty()) return true;
-  if (!started_) {
-    // A deflate body needs two bytes to tell its wrapper; keep a lone first one.
-    if (coding_ == BodyCodings::Content::kDeflate && pending_.size() + in.size() < 2) {
-      pending_.append(in);
+// After the end of a gzip member only another member may follow, told by
+// its first two bytes, which may arrive in separate pieces. False when
+// something else follows (it is ignored and the body has ended); true with
+// the stream reset for the next member, or with a lone first byte kept.
+bool Inflater::StartNextMember(std::string_view& in) {
+  unsigned char first, second;
+  if (memberTail_.empty()) {
+    if (in.size() < 2) {
+      memberTail_.assign(in);
+      in = std::string_view();
       return true;
     }
-    if (!pending_.empty()) {
-      pending_.append(in);
-      in = pending_;
-    }
-    if (!Start(in)) return ended_ = true, false;
+    first = static_cast<unsigned char>(in[0]);
+    second = static_cast<unsigned char>(in[1]);
+  } else {
+    first = static_cast<unsigned char>(memberTail_[0]);
+    second = static_cast<unsigned char>(in[0]);
   }
+  if (first != 0x1F || second != 0x8B || inflateReset(&stream_->z) != Z_OK) return false;
+  memberEnded_ = false;
+  return true;
+}
+
+bool Inflater::Feed(std::string_view in, std::string& out) {
+  while (!ended_ && !in.empty()) {
+    if (memberEnded_) {
+      if (!StartNextMember(in)) return ended_ = true, false;
+      if (memberEnded_) return true;  // a lone first byte
+      if (!memberTail_.empty()) {
+        std::string tail;
+        tail.swap(memberTail_);
+        std::string_view one = tail;
+        if (!Inflate(one, out)) return false;  // one byte ends no member
+      }
+      continue;
+    }
+    if (!started_) {
+      // A deflate body needs two bytes to tell its wrapper; keep a lone first one.
+      if (coding_ == BodyCodings::Content::kDeflate && pending_.size() + in.size() < 2) {
+        pending_.append(in);
+        return true;
+      }
+      std::string first;
+      first.swap(pending_);
+      if (!Start(first.empty() ? in : first + std::string(in.substr(0, 1))))
+        return ended_ = true, false;
+      std::string_view head = first;
+      if (!first.empty() && !Inflate(head, out)) return false;
+      if (memberEnded_) continue;  // cannot happen after one byte, but is handled
+    }
+    if (!Inflate(in, out)) return false;
+  }
+  return !ended_;
+}
+
+// Inflates `in` into `out` until the input is used up or a gzip member ends;
+// `in` keeps what follows the end of a member. False once the stream has
+// ended or is corrupt.
+bool Inflater::Inflate(std::string_view& in, std::string& out) {
   z_stream& z = stream_->z;
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
   z.avail_in = static_cast<uInt>(in.size());
@@ -190,17 +234,17 @@ bool Inflater::Feed(std::string_view in, std::string& out) {
     int result = inflate(&z, Z_NO_FLUSH);
     out.resize(used + room - z.avail_out);
     if (result == Z_STREAM_END) {
-      // Another gzip member may follow; anything else after the end is ignored.
-      bool another = coding_ == BodyCodings::Content::kGzip && z.avail_in >= 2 &&
-                     z.next_in[0] == 0x1F && z.next_in[1] == 0x8B;
-      if (!another || inflateReset(&z) != Z_OK) return ended_ = true, false;
-      continue;
+      // Another gzip member may follow, in this piece or a later one.
+      if (coding_ != BodyCodings::Content::kGzip) return ended_ = true, false;
+      in = in.substr(in.size() - z.avail_in);
+      memberEnded_ = true;
+      return true;
     }
     if (result == Z_BUF_ERROR && z.avail_in == 0) break;  // needs more input
     if (result != Z_OK) return ended_ = true, false;     // corrupt: keep what came
     if (z.avail_in == 0 && z.avail_out != 0) break;
   }
-  pending_.clear();
+  in = std::string_view();
   return true;
 }
 
@@ -226,6 +270,11 @@ bool BodyDecoder::Feed(std::string_view in, std::string& out) {
   }
   bool inflating = inflater_->Feed(in, out);
   return more && inflating;
+}
+
+bool BodyDecoder::complete() const {
+  if (codings_.chunked) return chunks_.complete();
+  return inflater_ && inflater_->betweenMembers();
 }
 
 std::string DecodeBody(std::string_view body, const BodyCodings& codings) {

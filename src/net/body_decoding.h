@@ -53,7 +53,7 @@ class ChunkDecoder {
 // Inflates a gzip or deflate body as the bytes arrive. "deflate" bodies come
 // both with the zlib wrapper the coding names and as a bare deflate stream,
 // as some servers send them; the first two bytes tell which. Concatenated
-// gzip members are all decoded.
+// gzip members are all decoded, wherever the pieces they arrive in end.
 class Inflater {
  public:
   explicit Inflater(BodyCodings::Content coding);
@@ -65,14 +65,20 @@ class Inflater {
   // ended or turned out corrupt; what was decoded before stays in `out`.
   bool Feed(std::string_view in, std::string& out);
   bool ended() const { return ended_; }
+  // True right after the end of a gzip member: the body may be whole.
+  bool betweenMembers() const { return memberEnded_ && memberTail_.empty(); }
 
  private:
   bool Start(std::string_view in);
+  bool StartNextMember(std::string_view& in);
+  bool Inflate(std::string_view& in, std::string& out);
   struct Stream;
   std::unique_ptr<Stream> stream_;
   BodyCodings::Content coding_;
   std::string pending_;  // the first byte of a deflate body, until its second
+  std::string memberTail_;  // the first byte after a gzip member, until its second
   bool started_ = false;
+  bool memberEnded_ = false;  // a gzip member has ended; another may follow
   bool ended_ = false;
 };
 
@@ -87,6 +93,9 @@ class BodyDecoder {
   // Appends the decoded bytes of `in` to `out`; false once nothing more can
   // come (the chunked framing or the compressed stream has ended).
   bool Feed(std::string_view in, std::string& out);
+  // Whether what was fed so far is a whole body by its own framing (the
+  // last chunk, or the end of a gzip member), even if more could follow.
+  bool complete() const;
 
  private:
   BodyCodings codings_;

@@ -2,8 +2,8 @@
 
 #include <iterator>
 
-#include "net/atomic_file.h"
 #include "net/cookie_store.h"
+#include "support/atomic_file.h"
 #include "support/text.h"
 
 namespace qp {

@@ -6,13 +6,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 
-#include "net/atomic_file.h"
 #include "net/url_parts.h"
+#include "support/atomic_file.h"
 #include "support/text.h"
 
 namespace qp {
@@ -303,7 +305,10 @@ size_t CookieStore::SetCookies(const std::string& url, const std::vector<std::st
     ++accepted;
   }
   if (accepted == 0) return 0;
-  return WriteStore(path_, cookies) ? accepted : 0;
+  if (WriteStore(path_, cookies)) return accepted;
+  std::fprintf(stderr, "quorpack: cannot write the cookie store %s: %s\n", path_.c_str(),
+               std::strerror(errno));
+  return 0;
 }
 
 }  // namespace qp

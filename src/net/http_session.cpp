@@ -16,34 +16,26 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
-#include "net/body_decoding.h"
 #include "net/socket_bio.h"
 #include "net/tls_context.h"
 #include "net/url_parts.h"
+#include "support/atomic_file.h"
 #include "support/settings.h"
 #include "support/text.h"
 
 namespace qp {
 namespace {
 
-// The connection wait is fixed, whatever time-outs the script configured.
+// The connection wait is fixed, whatever time-outs the script configured
+// (the request's deadline can only shorten it).
 constexpr int kConnectWaitMs = 5000;
-constexpr size_t kInputBlock = 64 * 1024;
 constexpr size_t kOutputFlushAt = 64 * 1024;
 
-timeval ToTimeval(uint32_t ms) {
-  timeval tv;
-  tv.tv_sec = static_cast<time_t>(ms / 1000);
-  tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-  return tv;
-}
-
-bool SetBlocking(int fd, bool blocking) {
+bool SetNonBlocking(int fd) {
   int flags = fcntl(fd, F_GETFL, 0);
-  if (flags < 0) return false;
-  flags = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
-  return fcntl(fd, F_SETFL, flags) == 0;
+  return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
 bool IsIpLiteral(const std::string& host) {
@@ -51,58 +43,31 @@ bool IsIpLiteral(const std::string& host) {
   return inet_pton(AF_INET, host.c_str(), &v4) == 1;
 }
 
-// A declared body length above this is trusted only this far, so that a
-// lying head cannot make the client fill memory it will never use.
-constexpr size_t kPresizeLimit = 128u << 20;
-
-// The Content-Length of a head; 0 when absent or not a plain number.
-size_t DeclaredLength(std::string_view head) {
-  std::string field = HeadField(head, "content-length");
-  if (field.empty() || field.size() > 18) return 0;
-  size_t length = 0;
-  for (char c : field) {
-    if (c < '0' || c > '9') return 0;
-    length = length * 10 + static_cast<size_t>(c - '0');
-  }
-  return length;
-}
-
 bool TlsVerificationWanted() { return Trim(ReadSetting("tlsverify", "1")) != "0"; }
 
-// The body grows in pieces that are joined once at the end, so a large body
-// needs about twice its size at the peak instead of the three times of a
-// doubling buffer.
-struct BodyPieces {
-  std::vector<std::pair<std::unique_ptr<char[]>, size_t>> pieces;
-  size_t capacity = 0;  // of the last piece
-  size_t total = 0;
-
-  char* Space(size_t& room) {
-    if (pieces.empty() || pieces.back().second == capacity) {
-      capacity = capacity == 0 ? kInputBlock : std::min<size_t>(capacity * 2, 8 << 20);
-      pieces.emplace_back(std::unique_ptr<char[]>(new char[capacity]), 0);
-    }
-    room = capacity - pieces.back().second;
-    return pieces.back().first.get() + pieces.back().second;
+// A whole number of a setting; `fallback` when the setting is missing or is
+// not a plain number.
+uint32_t NumberSetting(std::string_view key, uint32_t fallback) {
+  std::string text = TrimCopy(ReadSetting(key, ""));
+  if (text.empty() || text.size() > 9) return fallback;
+  uint32_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return fallback;
+    value = value * 10 + static_cast<uint32_t>(c - '0');
   }
-  void Commit(size_t n) {
-    pieces.back().second += n;
-    total += n;
-  }
-  std::string Join() {
-    std::string text;
-    text.reserve(total);
-    for (auto& piece : pieces) {
-      text.append(piece.first.get(), piece.second);
-      piece.first.reset();
-    }
-    return text;
-  }
-};
+  return value;
+}
 
 }  // namespace
 
-HttpSession::HttpSession() : input_(new char[kInputBlock]) {}
+RequestBounds ReadRequestBounds() {
+  RequestBounds bounds;
+  bounds.timeoutSeconds = NumberSetting("requesttimeout", kDefaultRequestTimeoutSeconds);
+  bounds.bodyLimitMiB = NumberSetting("bodylimit", kDefaultBodyLimitMiB);
+  return bounds;
+}
+
+HttpSession::HttpSession() = default;
 
 HttpSession::~HttpSession() {
   ReleaseConnection();
@@ -111,10 +76,16 @@ HttpSession::~HttpSession() {
 
 bool HttpSession::Request(const std::string& requestUrl, bool isPost) {
   url = requestUrl;
+  responseRead_ = false;
+  RequestBounds bounds = ReadRequestBounds();
+  requestTimeoutSeconds_ = bounds.timeoutSeconds;
+  deadline_ = bounds.timeoutSeconds == 0
+                  ? std::chrono::steady_clock::time_point::max()
+                  : std::chrono::steady_clock::now() + std::chrono::seconds(bounds.timeoutSeconds);
+  limits_.bodyBytes = static_cast<size_t>(bounds.bodyLimitMiB) << 20;
   if (!ParseUrl() || !Connect()) return false;
   SendRequest(isPost);
-  ReadResponse();
-  return true;
+  return ReadResponse();
 }
 
 bool HttpSession::ParseUrl() {
@@ -137,21 +108,13 @@ void HttpSession::AddPostField(const std::string& name, const std::string& value
 
 // ---- Connection ----------------------------------------------------------
 
+// The time-outs themselves are the stream's waits (socket_stream.h).
 bool HttpSession::SetSocketOptions() {
   if (receiveTimeout == 0 && sendTimeout == 0) return true;
   // With time-outs the close is abortive, so a stalled peer cannot hold the
   // socket open after the script has given up on it.
   linger abortive = {1, 0};
-  if (setsockopt(socket_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive) != 0) return false;
-  if (receiveTimeout != 0) {
-    timeval tv = ToTimeval(receiveTimeout);
-    if (setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return false;
-  }
-  if (sendTimeout != 0) {
-    timeval tv = ToTimeval(sendTimeout);
-    if (setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) return false;
-  }
-  return true;
+  return setsockopt(socket_, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive) == 0;
 }
 
 // Through a proxy the peer is the proxy's dotted address (no name lookup);
@@ -177,7 +140,8 @@ bool HttpSession::ResolvePeer(void* address) {
 }
 
 bool HttpSession::WaitConnected() {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectWaitMs);
+  auto deadline = std::min(
+      deadline_, std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectWaitMs));
   for (;;) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
@@ -196,15 +160,15 @@ bool HttpSession::Connect() {
   socket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (socket_ < 0) return false;
   sockaddr_in peer;
-  bool ok = SetSocketOptions() && ResolvePeer(&peer) && SetBlocking(socket_, false);
+  bool ok = SetSocketOptions() && ResolvePeer(&peer) && SetNonBlocking(socket_);
   if (ok) {
     int started = connect(socket_, reinterpret_cast<sockaddr*>(&peer), sizeof peer);
     ok = started == 0 || (errno == EINPROGRESS && WaitConnected());
   }
-  ok = ok && SetBlocking(socket_, true) && (!secure || StartTls());
+  // The socket stays non-blocking: every wait is the stream's poll.
+  stream_.Start(socket_, deadline_, receiveTimeout, sendTimeout);
+  ok = ok && (!secure || StartTls());
   if (!ok) ReleaseConnection();
-  inputStart_ = inputEnd_ = 0;
-  inputEnded_ = false;
   output_.clear();
   return ok;
 }
@@ -222,12 +186,12 @@ bool HttpSession::StartTls() {
   BIO* bio = NewSocketBio(socket_);
   if (!bio) return false;
   SSL_set_bio(tlsConnection_, bio, bio);
+  stream_.SetTls(tlsConnection_);
   if (!IsIpLiteral(host)) SSL_set_tlsext_host_name(tlsConnection_, host.c_str());
   if (verify) SSL_set1_host(tlsConnection_, host.c_str());
   auto kept = tlsSessions_.find(TlsSessionKey());
   if (kept != tlsSessions_.end()) SSL_set_session(tlsConnection_, kept->second);
-  ERR_clear_error();
-  if (SSL_connect(tlsConnection_) != 1) {
+  if (!stream_.Handshake()) {
     long result = SSL_get_verify_result(tlsConnection_);
     if (verify && result != X509_V_OK) {
       std::fprintf(stderr, "quorpack: TLS certificate of %s not accepted: %s\n", host.c_str(),
@@ -277,6 +241,7 @@ void HttpSession::KeepTlsSession() {
 void HttpSession::ReleaseConnection() {
   if (tlsConnection_) SSL_free(tlsConnection_);  // also frees the BIO
   tlsConnection_ = nullptr;
+  stream_.SetTls(nullptr);
   tlsContext_ = nullptr;
   if (socket_ >= 0) close(socket_);
   socket_ = -1;
@@ -306,49 +271,8 @@ void HttpSession::SendBytes(const char* data, size_t length) {
 
 // A failed write is not reported: the reading then finds a closed connection.
 void HttpSession::FlushOutput() {
-  std::string_view rest = output_;
-  while (!rest.empty()) {
-    int chunk = static_cast<int>(std::min<size_t>(rest.size(), 1 << 30));
-    long sent;
-    if (secure) {
-      sent = SSL_write(tlsConnection_, rest.data(), chunk);
-    } else {
-      do {
-        sent = send(socket_, rest.data(), static_cast<size_t>(chunk), MSG_NOSIGNAL);
-      } while (sent < 0 && errno == EINTR);
-    }
-    if (sent <= 0) break;
-    rest.remove_prefix(static_cast<size_t>(sent));
-  }
+  stream_.Write(output_.data(), output_.size());
   output_.clear();
-}
-
-int32_t HttpSession::ReceiveBytes(char* buffer, int32_t capacity) {
-  if (secure) return SSL_read(tlsConnection_, buffer, capacity);
-  ssize_t n;
-  do {
-    n = recv(socket_, buffer, static_cast<size_t>(capacity), 0);
-  } while (n < 0 && errno == EINTR);
-  return static_cast<int32_t>(n);
-}
-
-// Makes sure unread response bytes are buffered; false once the stream has
-// ended or failed.
-bool HttpSession::FillInput() {
-  if (inputStart_ < inputEnd_) return true;
-  if (inputEnded_) return false;
-  int32_t n = ReceiveBytes(input_.get(), static_cast<int32_t>(kInputBlock));
-  if (n <= 0) {
-    inputEnded_ = true;
-    return false;
-  }
-  inputStart_ = 0;
-  inputEnd_ = static_cast<size_t>(n);
-  return true;
-}
-
-int HttpSession::NextByte() {
-  return FillInput() ? static_cast<unsigned char>(input_[inputStart_++]) : -1;
 }
 
 // ---- Request -------------------------------------------------------------
@@ -406,191 +330,58 @@ void HttpSession::SendUrlEncodedBody(const std::string& body) {
 
 // ---- Response ------------------------------------------------------------
 
-void HttpSession::ReadResponse() {
+bool HttpSession::ReadResponse() {
   FlushOutput();
-  responseHead.clear();
-  // Non-CR bytes of the current line; the status line never ends the head,
-  // so a response that starts with "\n\n" has a two-byte head.
-  size_t lineBytes = 1;
-  for (int c; (c = NextByte()) >= 0;) {
-    responseHead += static_cast<char>(c);
-    if (c == '\n') {
-      if (lineBytes == 0) break;
-      lineBytes = 0;
-    } else if (c != '\r') {
-      ++lineBytes;
-    }
-  }
+  responseRead_ = true;
+  ResponseReader reader(stream_, limits_);
   std::string().swap(responseBody);
-  BodyCodings codings = CodingsOf(responseHead);
-  bool decoded = codings.chunked || codings.content != BodyCodings::Content::kNone;
-  if (!saveToFile.empty()) {
-    int fd = open(saveToFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      if (decoded) {
-        ReadDecodedBody(fd);
-      } else {
-        ReadBodyTo(fd);
-      }
-      close(fd);
-    }
-  } else if (decoded) {
-    ReadDecodedBody(-1);
-  } else {
-    ReadBodyToMemory();
+  ResponseEnd end = reader.ReadHead(responseHead);
+  if (end == ResponseEnd::kComplete) {
+    end = saveToFile.empty() ? reader.ReadBody(responseHead, responseBody)
+                             : ReadBodyToFile(reader);
   }
   Close();
   cookies.TakeSetCookies(responseHead, host);
+  Report(end);
+  // A file that could not be written loses the body, not the request.
+  return end == ResponseEnd::kComplete || end == ResponseEnd::kFileFailed;
 }
 
-namespace {
-
-constexpr size_t kSpliceBlock = 1 << 20;
-
-// Reads and drops what the server still sends, up to its close.
-void Drain(int socket) {
-  char sink[16384];
-  for (;;) {
-    ssize_t n = recv(socket, sink, sizeof sink, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
+// The body goes to a temporary file beside the target, which replaces the
+// target only once the whole body is in it; on any failure the earlier file
+// stays as it was. A file that cannot be created means the body is not read.
+ResponseEnd HttpSession::ReadBodyToFile(ResponseReader& reader) {
+  AtomicFileWriter file;
+  if (!file.Open(saveToFile)) {
+    std::fprintf(stderr, "quorpack: cannot create %s: %s\n", saveToFile.c_str(),
+                 std::strerror(errno));
+    return ResponseEnd::kComplete;
   }
-}
-
-bool WriteAll(int fd, const char* data, size_t length) {
-  while (length > 0) {
-    ssize_t n = write(fd, data, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    length -= static_cast<size_t>(n);
+  ResponseEnd end = reader.ReadBodyTo(responseHead, file);
+  if (end == ResponseEnd::kComplete && !file.Commit()) end = ResponseEnd::kFileFailed;
+  if (end == ResponseEnd::kFileFailed) {
+    std::fprintf(stderr, "quorpack: cannot write %s: %s; the earlier file is kept\n",
+                 saveToFile.c_str(), std::strerror(errno));
   }
-  return true;
+  return end;
 }
 
-// A plain body moves from the socket to the file inside the kernel (through a
-// pipe), never copied through the program. False, with nothing moved, where
-// the kernel cannot splice these two; the caller then copies.
-bool SpliceToFile(int socket, int fd) {
-  int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) return false;
-  fcntl(pipeFds[1], F_SETPIPE_SZ, kSpliceBlock);  // a smaller pipe only means more calls
-  bool moved = false;
-  bool usable = true;
-  for (;;) {
-    ssize_t in = splice(socket, nullptr, pipeFds[1], nullptr, kSpliceBlock, SPLICE_F_MOVE);
-    if (in < 0 && errno == EINTR) continue;
-    if (in < 0 && !moved && (errno == EINVAL || errno == ENOSYS)) usable = false;
-    if (in <= 0) break;
-    moved = true;
-    while (in > 0) {
-      ssize_t out = splice(pipeFds[0], nullptr, fd, nullptr, static_cast<size_t>(in), SPLICE_F_MOVE);
-      if (out < 0 && errno == EINTR) continue;
-      if (out <= 0) break;
-      in -= out;
-    }
-    if (in > 0) {  // the file takes no more (a full disk); the rest is lost
-      Drain(socket);
+// One line on standard error for a response that broke a bound.
+void HttpSession::Report(ResponseEnd end) const {
+  std::string why;
+  switch (end) {
+    case ResponseEnd::kHeadTooLarge: why = "its head is larger than 1 MiB"; break;
+    case ResponseEnd::kBodyTooLarge:
+      why = "its body is larger than bodylimit (" + ToDecimal(static_cast<int64_t>(limits_.bodyBytes >> 20)) + " MiB)";
       break;
-    }
+    case ResponseEnd::kNoMemory: why = "there is no memory for its body"; break;
+    case ResponseEnd::kDeadline:
+      why = "it took longer than requesttimeout (" + ToDecimal(requestTimeoutSeconds_) + " s)";
+      break;
+    case ResponseEnd::kComplete:
+    case ResponseEnd::kFileFailed: return;
   }
-  close(pipeFds[0]);
-  close(pipeFds[1]);
-  return usable;
-}
-
-}  // namespace
-
-// A chunked or compressed body, decoded block by block into memory or, with
-// `fd`, into the file. Reading stops where the decoding ends (the last chunk,
-// the end of the compressed stream, or malformed bytes).
-void HttpSession::ReadDecodedBody(int fd) {
-  BodyDecoder decoder(CodingsOf(responseHead));
-  std::string block;
-  std::string& out = fd >= 0 ? block : responseBody;
-  while (FillInput()) {
-    std::string_view in(input_.get() + inputStart_, inputEnd_ - inputStart_);
-    inputStart_ = inputEnd_;
-    block.clear();
-    bool more = decoder.Feed(in, out);
-    if (fd >= 0 && !WriteAll(fd, block.data(), block.size())) break;
-    if (!more) break;
-  }
-  inputEnded_ = true;
-}
-
-// The bytes already buffered, then the rest straight from the connection in
-// large blocks into the file, without passing through the input buffer. A
-// full disk loses the rest, as a failed read would.
-void HttpSession::ReadBodyTo(int fd) {
-  if (inputStart_ < inputEnd_) {
-    WriteAll(fd, input_.get() + inputStart_, inputEnd_ - inputStart_);
-    inputStart_ = inputEnd_;
-  }
-  if (!secure && SpliceToFile(socket_, fd)) {
-    inputEnded_ = true;
-    return;
-  }
-  constexpr size_t kFileBlock = 1 << 20;
-  std::unique_ptr<char[]> block(new char[kFileBlock]);
-  while (!inputEnded_) {
-    int32_t n = ReceiveBytes(block.get(), static_cast<int32_t>(kFileBlock));
-    if (n <= 0) break;
-    WriteAll(fd, block.get(), static_cast<size_t>(n));
-  }
-  inputEnded_ = true;
-}
-
-// A body whose length the head declares is read straight into its final
-// storage: one allocation, no joining copy. Bytes beyond the declared length
-// (HTTP/1.0 reads until the server closes) and bodies without a length grow in
-// pieces that are joined once at the end.
-void HttpSession::ReadBodyToMemory() {
-  std::string& whole = responseBody;
-  size_t declared = std::min(DeclaredLength(responseHead), kPresizeLimit);
-  if (declared > 0) {
-    whole.resize(declared);
-    size_t used = std::min(declared, inputEnd_ - inputStart_);
-    std::copy_n(input_.get() + inputStart_, used, &whole[0]);
-    inputStart_ += used;
-    while (used < declared && FillInputDirect(&whole[used], declared - used, used)) {
-    }
-    whole.resize(used);
-    if (used < declared / 2) whole.shrink_to_fit();  // a length that lied
-    if (inputEnded_) return;
-  }
-  BodyPieces body;
-  size_t room;
-  if (inputStart_ < inputEnd_) {
-    size_t left = inputEnd_ - inputStart_;
-    char* space = body.Space(room);
-    std::copy_n(input_.get() + inputStart_, left, space);  // room >= one input block
-    body.Commit(left);
-    inputStart_ = inputEnd_;
-  }
-  while (!inputEnded_) {
-    char* space = body.Space(room);
-    int32_t n = ReceiveBytes(space, static_cast<int32_t>(room));
-    if (n <= 0) break;
-    body.Commit(static_cast<size_t>(n));
-  }
-  inputEnded_ = true;
-  if (whole.empty()) {
-    whole = body.Join();
-  } else if (body.total > 0) {
-    whole += body.Join();
-  }
-}
-
-// One receive into `space`; false (and the stream ended) when nothing came.
-bool HttpSession::FillInputDirect(char* space, size_t room, size_t& used) {
-  int32_t n = ReceiveBytes(space, static_cast<int32_t>(std::min<size_t>(room, 1 << 30)));
-  if (n <= 0) {
-    inputEnded_ = true;
-    return false;
-  }
-  used += static_cast<size_t>(n);
-  return true;
+  std::fprintf(stderr, "quorpack: the request to %s failed: %s\n", host.c_str(), why.c_str());
 }
 
 }  // namespace qp

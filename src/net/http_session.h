@@ -8,9 +8,12 @@
 // the server closes. There is no keep-alive, no redirect following and no
 // status handling. A chunked body is de-chunked and a gzip or deflate body
 // inflated before it reaches the script or the save-to file; the head stays
-// as received.
+// as received. The response is read by a ResponseReader from the
+// connection's SocketStream; a save-to file is written beside its target and
+// renamed into place only once complete.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -19,6 +22,8 @@
 #include <vector>
 
 #include "net/cookie_jar.h"
+#include "net/response_reader.h"
+#include "net/socket_stream.h"
 
 typedef struct ssl_ctx_st SSL_CTX;
 typedef struct ssl_st SSL;
@@ -34,6 +39,15 @@ struct UploadFile {
   std::string data;         // the whole file; empty when it could not be read
 };
 
+// The bounds of every request, from Config.ini; 0 in either means none.
+inline constexpr uint32_t kDefaultRequestTimeoutSeconds = 300;
+inline constexpr uint32_t kDefaultBodyLimitMiB = 1024;
+struct RequestBounds {
+  uint32_t timeoutSeconds = kDefaultRequestTimeoutSeconds;
+  uint32_t bodyLimitMiB = kDefaultBodyLimitMiB;
+};
+RequestBounds ReadRequestBounds();
+
 inline constexpr char kDefaultUserAgent[] =
     "Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.2; SV1; .NET CLR 1.1.4322; "
     "InfoPath.2; .NET CLR 2.0.50727; MAXTHON 2.0)";
@@ -46,8 +60,11 @@ class HttpSession {
   HttpSession& operator=(const HttpSession&) = delete;
 
   // The whole exchange: parse, connect, send, read. False when the URL's
-  // scheme is not http/https or the connection (or TLS set-up) fails; the
-  // previous response then stays in place.
+  // scheme is not http/https or the connection (or TLS set-up) fails, and
+  // the previous response then stays in place; false too when the response
+  // broke a bound (ReadResponse). Config.ini bounds every request:
+  // "requesttimeout" (seconds for the whole exchange) and "bodylimit" (MiB
+  // of a body held in memory); ReadRequestBounds reads them.
   bool Request(const std::string& url, bool isPost);
 
   // Form body of the next POST: "name=value" pairs joined by "&".
@@ -101,7 +118,16 @@ class HttpSession {
   bool ParseUrl();
   bool Connect();
   void SendRequest(bool isPost);
-  void ReadResponse();
+  // False when the response broke a bound (head size, body size, the
+  // deadline); its head (when complete) stays, its body does not.
+  bool ReadResponse();
+
+  // The body of the last response, taken out of the session (which then
+  // holds none), so that a script's variable can hold it without a copy.
+  std::string TakeResponseBody() { return std::move(responseBody); }
+  // Whether the last Request read a response (even one that broke a bound);
+  // false when it failed before, and the previous response is still in place.
+  bool responseRead() const { return responseRead_; }
 
  private:
   bool SetSocketOptions();
@@ -111,13 +137,8 @@ class HttpSession {
   void SendText(std::string_view text);
   void SendBytes(const char* data, size_t length);
   void FlushOutput();
-  int32_t ReceiveBytes(char* buffer, int32_t capacity);
-  bool FillInput();
-  int NextByte();
-  void ReadBodyTo(int fd);
-  void ReadBodyToMemory();
-  bool FillInputDirect(char* space, size_t room, size_t& used);
-  void ReadDecodedBody(int fd);
+  ResponseEnd ReadBodyToFile(ResponseReader& reader);
+  void Report(ResponseEnd end) const;
   void KeepTlsSession();
   std::string TlsSessionKey() const;
   void Close();
@@ -132,14 +153,15 @@ class HttpSession {
   // The last TLS session of each host, offered again on the next connection
   // to it so that the server may resume it instead of a full handshake.
   std::map<std::string, SSL_SESSION*> tlsSessions_;
+  // Every wait of the current request ends at this point.
+  std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
+  ResponseLimits limits_;
+  bool responseRead_ = false;
+  uint32_t requestTimeoutSeconds_ = 0;
+  SocketStream stream_;
   // Writes are gathered and sent in large pieces (the bytes on the wire are
-  // the same); reads go through a block buffer so that the head, read byte
-  // by byte, costs no system call per byte.
+  // the same).
   std::string output_;
-  std::unique_ptr<char[]> input_;
-  size_t inputStart_ = 0;
-  size_t inputEnd_ = 0;
-  bool inputEnded_ = false;
 };
 
 }  // namespace qp

@@ -120,23 +120,40 @@ std::string DeclaredCharset(std::string_view head, std::string_view body) {
   return key == npos ? std::string() : NameAfter(declaration, key, 8);
 }
 
-std::string ConvertCharset(std::string_view text, std::string_view charset, int codePage) {
+namespace {
+
+// What ConvertCharset does, on a text it may consume: a text that needs no
+// change comes back itself, and one that does is released as soon as its
+// converted form exists, so that a page is never held more than twice.
+std::string ConvertOwned(std::string text, std::string_view charset, int codePage) {
   std::string name = Lower(charset);
   Family family = FamilyOf(name);
   bool gbkHome = codePage == kCodePageGbk;
-  if (name.empty() || family == Family::kAscii) return std::string(text);
+  if (name.empty() || family == Family::kAscii) return text;
   // A UTF-8 page always takes the round trip into the code page, as it always
   // has, so invalid sequences read the same in both homes.
   if (family == Family::kUtf8) return ConvertCodePage(text, kCodePageUtf8, codePage);
-  if (family == Family::kGbk && gbkHome) return std::string(text);
+  if (family == Family::kGbk && gbkHome) return text;
   std::string utf8;
   std::string iconvName = family == Family::kGbk ? "GBK" : name;
-  if (!ToUtf8(text, iconvName.c_str(), utf8)) return std::string(text);
+  if (!ToUtf8(text, iconvName.c_str(), utf8)) return text;
+  std::string().swap(text);
   return gbkHome ? ConvertCodePage(utf8, kCodePageUtf8, kCodePageGbk) : utf8;
+}
+
+}  // namespace
+
+std::string ConvertCharset(std::string_view text, std::string_view charset, int codePage) {
+  return ConvertOwned(std::string(text), charset, codePage);
 }
 
 std::string PageTextInCodePage(std::string_view head, std::string_view body) {
   return ConvertCharset(body, DeclaredCharset(head, body), ActiveCodePage());
+}
+
+std::string PageTextInCodePage(std::string_view head, std::string&& body) {
+  std::string charset = DeclaredCharset(head, body);
+  return ConvertOwned(std::move(body), charset, ActiveCodePage());
 }
 
 }  // namespace qp

@@ -23,5 +23,8 @@ std::string ConvertCharset(std::string_view text, std::string_view charset, int 
 // The body of a page as scripts see it: converted from its declared charset
 // into the active code page; a page that declares nothing stays as received.
 std::string PageTextInCodePage(std::string_view head, std::string_view body);
+// The same on a body the caller gives up: a body that needs no conversion is
+// moved, not copied, and one that does is released once converted.
+std::string PageTextInCodePage(std::string_view head, std::string&& body);
 
 }  // namespace qp

@@ -2,7 +2,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include "net/atomic_file.h"
 #include "net/http_session.h"
 #include "net/mime_types.h"
 #include "support/files.h"

@@ -1,8 +1,11 @@
 #include "ui/ui_request_server.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/substitution.h"
+#include "support/atomic_file.h"
 #include "support/settings.h"
 #include "support/text.h"
 #include "ui/js_host_service.h"
@@ -58,14 +61,15 @@ std::string NoteFileText(std::string_view text) {
 
 std::string NotePath(int32_t id) { return ProgramPath("Temp/note_" + ToDecimal(id) + ".txt"); }
 
-// The Temp folder is not created here: a home without one gets no note file,
-// and the open request still runs.
+// The note replaces the earlier one only once it is whole, so a full disk
+// keeps the earlier note instead of a cut one; the failure is said on
+// standard error. The Temp folder is not created here: a home without one
+// gets no note file, and the open request still runs.
 void UiRequestServer::Note(ScriptRunner& runner, const std::string& text) {
   std::string path = NotePath(runner.id);
-  if (FILE* file = std::fopen(path.c_str(), "wb")) {
-    std::string bytes = NoteFileText(text);
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
+  if (!ReplaceFileAtomically(path, NoteFileText(text), 0666, false)) {
+    std::fprintf(stderr, "quorpack: cannot write the note %s: %s\n", path.c_str(),
+                 std::strerror(errno));
   }
   backend_.OpenFile(path);
 }

@@ -65,7 +65,8 @@ TEST(CommandLine, InitMakesAHomeThatRuns) {
   // Every setting appears, commented where it is only an example.
   const std::string config = scratch.Read("new-home/Config.ini");
   for (const char* key : {";appname=", ";hotkey=", ";homepage=", "codepage=utf-8", ";ui=",
-                          ";eventfifo=", ";tlsverify=", ";trace=", ";jet=", ";sqloledb="})
+                          ";eventfifo=", ";tlsverify=",
+                          ";requesttimeout=", ";bodylimit=", ";trace=", ";jet=", ";sqloledb="})
     EXPECT_NE(config.find(key), std::string::npos) << key;
   ShellOutput run = RunShell(Quorpack("--home " + dir + " 2>&1"));
   EXPECT_EQ(run.exitCode, 0);

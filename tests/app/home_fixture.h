@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,6 +39,7 @@ struct RunResult {
   bool timedOut = false;   // the run was killed at its time-out
   std::string out;         // standard output
   std::string err;         // standard error
+  long peakKiB = 0;        // the largest resident size it reached (ru_maxrss)
 };
 
 // Environment variables set for the child; the display variables are always
@@ -184,8 +186,10 @@ class QuorpackProcess {
   void Reap() {
     if (exited_ || pid_ <= 0) return;
     int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return;
+    rusage usage{};
+    if (wait4(pid_, &status, WNOHANG, &usage) != pid_) return;
     exited_ = true;
+    result_.peakKiB = usage.ru_maxrss;
     if (WIFEXITED(status)) result_.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
   }

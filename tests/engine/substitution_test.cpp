@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/operand_template.h"
 #include "fake_ui.h"
 #include "regex/regex_pattern.h"
 #include "support/code_page_guard.h"
@@ -153,6 +154,37 @@ TEST_F(SubstituteTest, InsertedSeparatorsNeverCutACall) {
   EXPECT_EQ(Sub("[@substr<<<[#page]<<<[#n]<<<3]"), "<<b");
   // A call whose items come from a nested call's result stays one item.
   EXPECT_EQ(Sub("[@len<<<[@replace<<<x<<<x<<<[#sep]]]"), "3");
+}
+
+// A call's items are made from its parts without joining them into one text
+// first; they are cut exactly where that text would be, in both the
+// text-based substitution and the compiled operand.
+TEST_F(SubstituteTest, CallItemsAreCutWhereTheWholeTextWouldBe) {
+  runner->variables.Set("e", "");
+  runner->variables.Set("s", "<<<");
+  runner->variables.Set("v", "abc");
+  const struct {
+    const char* operand;
+    const char* value;
+  } cases[] = {
+      {"[@len<<[#e]<abc]", "3"},         // an empty value joins the own "<" around it
+      {"[@len<[#e]<[#e]<abcd]", "4"},
+      {"[@len<<[#s]]", ""},               // "len<<" and inserted "<<<": one item, no built-in
+      {"[@len<<<<[#e]ab]", "3"},          // the fourth "<" starts the item
+      {"[@len<<<[#s][#e]<<<x]", "3"},     // the inserted "<<<" is the item
+      {"[@len<<<[#v][#v]]", "6"},
+      {"[@[#e]len<<<[#v]]", "3"},         // the name may come from a value too
+      {"[@compare<<<[#v]<<<abc]", "1"},
+      {"[@len<<<[#e]]", "0"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Sub(c.operand), c.value) << c.operand;
+    OperandTemplate compiled(c.operand);
+    std::string out;
+    compiled.Substitute(*runner, out);
+    EXPECT_EQ(out, c.value) << c.operand;
+  }
+  EXPECT_TRUE(ui.Alerts().empty());
 }
 
 // "writefile" writes an inserted value whole, whatever its last byte or the

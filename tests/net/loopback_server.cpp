@@ -166,8 +166,10 @@ void LoopbackServer::Handle(int fd) {
     return expected != 0 && record.size() >= expected;
   });
   if (alive) {
+    bool gone = false;
     for (const ReplyPart& part : reply_(record)) {
-      if (!peer.Write(part.bytes)) break;
+      for (size_t k = 0; k < part.repeat && !gone; ++k) gone = !peer.Write(part.bytes);
+      if (gone) break;
       if (part.pauseMs > 0 && !ReadUntil(peer, record, part.pauseMs, [] { return false; })) break;
     }
     peer.EndWriting();

@@ -17,10 +17,13 @@
 namespace qp::testing {
 
 // One piece of a reply and the pause after it (the server holds the
-// connection open for that long, or until the client goes away).
+// connection open for that long, or until the client goes away). The bytes
+// are sent `repeat` times in a row, or until the client goes away, so that
+// an endless stream is a bounded loop.
 struct ReplyPart {
   std::string bytes;
   int pauseMs = 0;
+  size_t repeat = 1;
 };
 
 // Chooses the reply from the request head (and body, when it had a

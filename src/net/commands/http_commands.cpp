@@ -1,6 +1,9 @@
 #include "net/commands/http_commands.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 #include "engine/script_runner.h"
 #include "engine/substitution.h"
@@ -27,14 +30,20 @@ uint32_t Milliseconds(std::string_view text) {
 
 // get and post: the outcome, head and body become "status", "http_head" and
 // "http_body"; a page that declares its charset is converted into the active
-// code page. The form and the save-to file apply to one request only.
+// code page. A request that failed before reading a response leaves
+// "http_body" as it was (the previous page). The form and the save-to file
+// apply to one request only.
 void RunPageRequest(ScriptRunner& runner, const std::string& url, bool isPost) {
   HttpSession& http = *runner.http;
   bool ok = http.Request(url, isPost);
   runner.variables.Set("status", ok ? "1" : "0");
   runner.variables.Set("http_head", http.ResponseHead());
   const std::string& head = runner.variables.Get("http_head");
-  runner.variables.Set("http_body", PageTextInCodePage(head, http.ResponseBody()));
+  // The body moves into the variable, converted or not: it is held once,
+  // plus a converted copy while the conversion runs.
+  if (http.responseRead()) {
+    runner.variables.Set("http_body", PageTextInCodePage(head, http.TakeResponseBody()));
+  }
   if (isPost) http.postData.clear();
   http.SetSaveTo(std::string());
 }
@@ -112,6 +121,15 @@ void RunUploadPart(ScriptRunner& runner, const std::string& operand, bool isFile
   }
 }
 
+// The cookie file replaces the earlier one only once it is whole; a failure
+// keeps the earlier file and is said on standard error.
+void SaveCookies(HttpSession& http, const std::string& path) {
+  if (!http.cookies.Save(path)) {
+    std::fprintf(stderr, "quorpack: cannot write the cookie file %s: %s\n", path.c_str(),
+                 std::strerror(errno));
+  }
+}
+
 // The commands whose operand is substituted first and then used whole or
 // split.
 void RunExpandedCommand(ScriptRunner& runner, CommandCode code, const std::string& operand) {
@@ -134,7 +152,7 @@ void RunExpandedCommand(ScriptRunner& runner, CommandCode code, const std::strin
     case kImitate: http.SetUserAgent(operand); return;
     case kDelCookies: http.cookies.entries.erase(operand); return;
     case kResumeCookies: http.cookies.Resume(FileSystemPath(operand)); return;
-    case kSaveCookies: http.cookies.Save(FileSystemPath(operand)); return;
+    case kSaveCookies: SaveCookies(http, FileSystemPath(operand)); return;
     default: break;
   }
   CookieStore store;
