@@ -259,6 +259,19 @@ class Emitter {
 
   bool full() const { return full_; }
 
+  // Numbers every instruction that a Jump leads to.
+  void MarkMemoPoints() {
+    const auto& code = out_.instructions;
+    out_.memoPoint.assign(code.size(), -1);
+    out_.memoPointCount = 0;
+    for (const RegexInstruction& in : code) {
+      if (in.opcode != kOpJump || in.operand < 0 || in.operand >= Size()) continue;
+      int32_t& point = out_.memoPoint[in.operand];
+      if (point < 0) point = out_.memoPointCount++;
+    }
+    out_.memoizable = memoizable_;
+  }
+
   void MarkUnitLoops() {
     out_.unitLoopItem.assign(out_.instructions.size(), -1);
     out_.unitLoopNext.assign(out_.instructions.size(), -1);
@@ -310,7 +323,9 @@ class Emitter {
       case NodeKind::Literal: return Append(kOpSymbol, node.value);
       case NodeKind::EndOfText: return Append(kOpSymbol, 0);
       case NodeKind::Any: return Append(kOpAnyChar);
-      case NodeKind::BackRef: return Append(kOpBackReference, node.value);
+      case NodeKind::BackRef:
+        memoizable_ = false;
+        return Append(kOpBackReference, node.value);
       case NodeKind::Class: return EmitClass(node);
       case NodeKind::Group: return EmitGroup(node);
       case NodeKind::Paren: return EmitParen(node);
@@ -374,6 +389,7 @@ class Emitter {
   // Runs the item as a subroutine; its success restores position and stack
   // and fails, its exhaustion restores them and goes on.
   int32_t EmitNot(const Node& node) {
+    memoizable_ = false;
     int32_t position = NewSlot(), depth = NewSlot();
     int32_t first = Append(kOpStorePosition, position);
     Append(kOpStoreStackDepth, depth);
@@ -414,7 +430,9 @@ class Emitter {
   int32_t EmitQuantified(const Node& node) {
     switch (node.value) {
       case kQuantStar: return EmitGreedy(node.child, true);
-      case kQuantQuestion: return EmitGreedy(node.child, false);
+      case kQuantQuestion:
+        if (nodes_[node.child].canBeEmpty) memoizable_ = false;
+        return EmitGreedy(node.child, false);
       case kQuantPlus: {
         int32_t first = Emit(node.child);
         EmitGreedy(node.child, true);
@@ -483,6 +501,7 @@ class Emitter {
   const std::vector<Node>& nodes_;
   RegexProgram& out_;
   bool full_ = false;
+  bool memoizable_ = true;
   std::vector<std::pair<int32_t, int32_t>> unitLoops_;
 };
 
@@ -595,6 +614,7 @@ int32_t CompileRegex(std::u16string_view pattern, RegexProgram& out) {
     return kRegexOutOfMemory;
   }
   emitter.MarkUnitLoops();
+  emitter.MarkMemoPoints();
   if (!anchored) BuildStartFilter(nodes, root, out.filter);
   return kRegexOk;
 }
