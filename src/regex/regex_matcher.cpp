@@ -110,9 +110,11 @@ bool SameText(const char16_t* a, const char16_t* b, int32_t length) {
 }
 
 // Marks (memo point `point`, position r) as tried; true when it already was.
-// Bits are laid out position by position, so one search touches few words.
-[[gnu::always_inline]] inline bool Tried(uint64_t* table, std::vector<uint32_t>& touched, int32_t points, int32_t point,
-                  int32_t r) {
+// An instruction that is no memo point (-1) is never marked. Bits are laid
+// out position by position, so one search touches few words.
+[[gnu::always_inline]] inline bool Tried(uint64_t* table, std::vector<uint32_t>& touched,
+                                         int32_t points, int32_t point, int32_t r) {
+  if (point < 0) return false;
   const size_t bit = static_cast<size_t>(r) * static_cast<size_t>(points) +
                      static_cast<size_t>(point);
   uint64_t& word = table[bit >> 6];
@@ -285,7 +287,6 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
           // A lazy loop over one unit: go on at once and leave one frame
           // (position, ~loop) that takes one more unit each time it is
           // backtracked into.
-          if (QP_TRIED(ip, r)) break;
           QP_STACK_ROOM(2);
           stack[++depth] = r;
           stack[++depth] = ~ip;
@@ -314,11 +315,11 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
           // unit at a time, as the iterations' own frames would. With the
           // failure table, the loop's head after each unit is a tried pair:
           // the run stops before a head that was tried, since every way on
-          // from there has failed already.
+          // from there has failed already. (The head at the entry is the
+          // Jump's to check, when a Jump led here.)
           const int32_t item = loopItem[ip];
           int32_t count = 0;
           if (memo) {
-            if (QP_TRIED(ip, r)) break;
             while (r + count < n && UnitMatches(code, item, text[r + count]) &&
                    !QP_TRIED(ip, r + count + 1))
               ++count;

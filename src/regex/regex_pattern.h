@@ -36,6 +36,8 @@ class RegexPattern {
   int32_t groupCount() const { return groupCount_; }
   int32_t slotCount() const { return slotCount_; }
   bool caseSensitive() const { return caseSensitive_ != 0; }
+  // Whether its searches may remember failed (memo point, position) pairs.
+  bool memoizable() const { return program_.memoizable; }
   int32_t lastGroupCount() const { return lastGroupCount_; }
   const std::vector<std::string>& results() const { return results_; }
   const std::vector<RegexInstruction>& program() const { return program_.instructions; }
