@@ -154,7 +154,7 @@ std::string RegexPattern::ReplaceAll(std::string_view text, std::string_view rep
   // of the first join its last search did not see.
   std::unordered_map<std::string_view, uint64_t> searched;
   RewrittenText result(text);
-  std::vector<size_t> hits;
+  std::vector<RewrittenText::Hit> hits;
   const size_t groups = static_cast<size_t>(groupCount_);
   for (size_t first = 0; first < spans_.size(); first += groups) {
     auto [from, to] = spans_[first];
@@ -170,7 +170,7 @@ std::string RegexPattern::ReplaceAll(std::string_view text, std::string_view rep
     else
       result.FindAtJoins(marked, entry->second, hits);
     entry->second = result.joinCount();
-    if (!hits.empty()) result.Replace(hits, marked.size(), Replacement(text, replacement, first));
+    if (!hits.empty()) result.Replace(hits, Replacement(text, replacement, first));
   }
   return result.Result();
 }

@@ -225,6 +225,46 @@ TEST_F(RegexReplace, AgreesWithTheModelAndTheFormerResults) {
   }
 }
 
+// Texts of a few kilobytes with hundreds of different matched texts, where
+// ReplaceAll looks texts up through its index of the text.
+TEST_F(RegexReplace, LongTextsAgreeWithTheModel) {
+  struct Page {
+    int page;
+    std::vector<std::string> words;
+  };
+  const Page pages[] = {
+      {kCodePageGbk, {"ab", "ba", "aab", "<b>", "</b>", "\xD6\xD0", "\x81\x61" "b", "x", " ", "  "}},
+      {kCodePageUtf8, {"ab", "ba", "aab", "<b>", "</b>", "\xE4\xB8\xAD", "\xC3\xA9" "b", "x", " ", "  "}},
+  };
+  const std::vector<std::string> patterns = {"{\\z}",     "{\\w}",   "{<[^>]*>}", "{[^ ]+}",
+                                             "{a+b}",     "{\\w\\z}", "{b\\z}",   "{.\\z.}"};
+  std::mt19937 random(5);
+  int independent = 0;
+  for (const auto& page : pages) {
+    SetActiveCodePage(page.page);
+    for (int i = 0; i < 24 && !HasFailure(); ++i) {
+      std::string text;
+      while (text.size() < 4500) {
+        text += page.words[random() % page.words.size()];
+        text += std::to_string(random() % 300);
+      }
+      const std::string& pattern = patterns[random() % patterns.size()];
+      static const char* kReplacements[] = {"", "", "#", "($1)", "[$0]", "b", "1"};
+      const std::string replacement = kReplacements[random() % 7];
+      RegexPattern regex(pattern);
+      const auto steps = ReplaceSteps(regex, text, replacement);
+      ASSERT_GT(steps.size(), 20u) << pattern;
+      const std::string result = regex.ReplaceAll(text, replacement);
+      EXPECT_EQ(result, ModelReplaceAll(text, steps)) << pattern << " with " << replacement;
+      if (Independent(steps)) {
+        ++independent;
+        EXPECT_EQ(result, ReferenceReplaceAll(text, steps)) << pattern << " with " << replacement;
+      }
+    }
+  }
+  EXPECT_GT(independent, 10);
+}
+
 // Removals that join text again and again: every match of the same text
 // after the first looks only where text was removed since its last pass.
 TEST_F(RegexReplace, RemovalsAgreeWithTheFormerResults) {
