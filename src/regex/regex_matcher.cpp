@@ -193,7 +193,7 @@ void RegexTrimMemo(MatchState& state) {
 // Makes room for `k` more stack items, refreshing the cached pointer.
 #define QP_STACK_ROOM(k)                                                         \
   if (depth + (k) >= capacity) {                                                 \
-    if (!GrowStack(state.stack, depth, (k), limits.stackItems)) QP_STOP(false); \
+    if (!GrowStack(state.stack, depth, (k), limits.stackItems)) QP_STOP(false);  \
     stack = state.stack.data();                                                  \
     capacity = static_cast<int32_t>(state.stack.size());                         \
   }
@@ -204,7 +204,7 @@ void RegexTrimMemo(MatchState& state) {
   if ((credit -= (k)) < 0) {                                                     \
     grant = NextGrant(program, state, n, grant - credit);                        \
     credit = grant;                                                              \
-    if (grant == 0) QP_STOP(false);                                          \
+    if (grant == 0) QP_STOP(false);                                              \
     memo = state.memoTable;                                                      \
   }
 

@@ -262,6 +262,7 @@ TEST_F(RegexReplace, LongTextsAgreeWithTheModel) {
       }
     }
   }
+  RecordProperty("independent", independent);
   EXPECT_GT(independent, 10);
 }
 
@@ -273,6 +274,7 @@ TEST_F(RegexReplace, RemovalsAgreeWithTheFormerResults) {
                      "{(ab)+}", "{b a}"},
                     {"x"});
   const Tally tally = CompareGenerated(maker, 20000, 24, true);
+  RecordProperty("independent", tally.independent);
   // "x" is in no matched text, so every triple is comparable.
   EXPECT_EQ(tally.independent, tally.triples);
 }
