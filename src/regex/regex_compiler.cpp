@@ -339,7 +339,10 @@ class Emitter {
 
   int32_t Size() const { return static_cast<int32_t>(out_.instructions.size()); }
 
-  // Returns the first instruction emitted, -1 when nothing was.
+  // Returns the first instruction emitted, -1 when nothing was. Emission
+  // recurses once per nesting level; each construct has a function of its
+  // own (not inlined), so that a level costs only the frames of the
+  // constructs on its path.
   int32_t Emit(int32_t index) {
     if (full_) return Size();
     const Node& node = nodes_[index];
@@ -364,7 +367,7 @@ class Emitter {
  private:
   int32_t NewSlot() { return out_.slotCount++; }
 
-  int32_t EmitSequence(const Node& node) {
+  [[gnu::noinline]] int32_t EmitSequence(const Node& node) {
     int32_t first = -1;
     for (int32_t item : node.items) {
       int32_t at = Emit(item);
@@ -378,7 +381,7 @@ class Emitter {
     if (Emit(content) < 0) Append(kOpNop);
   }
 
-  int32_t EmitClass(const Node& node) {
+  [[gnu::noinline]] int32_t EmitClass(const Node& node) {
     int32_t first = Append(node.negated ? kOpNotCharRanges : kOpCharRanges);
     for (const auto& [low, high] : node.ranges) {
       Append(kOpNop, low);
@@ -390,7 +393,7 @@ class Emitter {
 
   // Saves the group's previous range so that backtracking out of the content
   // restores it.
-  int32_t EmitGroup(const Node& node) {
+  [[gnu::noinline]] int32_t EmitGroup(const Node& node) {
     ++groupsEmitted_;
     int32_t first = Append(kOpPushGroup, node.value);
     Append(kOpGroupStart, node.value);
@@ -403,7 +406,7 @@ class Emitter {
     return first;
   }
 
-  int32_t EmitParen(const Node& node) {
+  [[gnu::noinline]] int32_t EmitParen(const Node& node) {
     int32_t first = Append(kOpCall);
     Append(kOpReturn);
     Patch(first, Size());
@@ -415,7 +418,7 @@ class Emitter {
   // and fails, its exhaustion restores them and goes on. A group inside the
   // item keeps what it captured when the item succeeds (the frames that would
   // restore it are dropped), so such a program never remembers failures.
-  int32_t EmitNot(const Node& node) {
+  [[gnu::noinline]] int32_t EmitNot(const Node& node) {
     int32_t position = NewSlot(), depth = NewSlot();
     int32_t first = Append(kOpStorePosition, position);
     Append(kOpStoreStackDepth, depth);
@@ -437,7 +440,7 @@ class Emitter {
 
   // Each alternative but the last is tried in a frame whose backtrack entry
   // restores the position and jumps to the next alternative.
-  int32_t EmitAlternation(const Node& node) {
+  [[gnu::noinline]] int32_t EmitAlternation(const Node& node) {
     int32_t first = Size();
     std::vector<int32_t> exits;
     const size_t last = node.items.size() - 1;
@@ -456,7 +459,7 @@ class Emitter {
     return first;
   }
 
-  int32_t EmitQuantified(const Node& node) {
+  [[gnu::noinline]] int32_t EmitQuantified(const Node& node) {
     switch (node.value) {
       case kQuantStar: return EmitGreedy(node.child, true);
       case kQuantQuestion: return EmitGreedy(node.child, false);
@@ -481,7 +484,7 @@ class Emitter {
   // iteration that consumed nothing fails. After each iteration a small
   // trampoline (PopSlot, Return) restores the slot to that iteration's start
   // should the matcher backtrack into it later.
-  int32_t EmitGreedy(int32_t item, bool repeat) {
+  [[gnu::noinline]] int32_t EmitGreedy(int32_t item, bool repeat) {
     int32_t slot = NewSlot();
     int32_t first = Append(kOpPushSlot, slot);
     Append(kOpStorePosition, slot);
@@ -513,7 +516,7 @@ class Emitter {
 
   // Lazy loop (or "??" when !repeat): go on first; backtracking into the
   // frame restores the position at which the item is then tried.
-  int32_t EmitLazy(int32_t item, bool repeat) {
+  [[gnu::noinline]] int32_t EmitLazy(int32_t item, bool repeat) {
     int32_t first = Append(kOpPushPosition);
     int32_t call = Append(kOpCall);
     Append(kOpPopPosition);
@@ -534,7 +537,7 @@ class Emitter {
   // iteration that consumed nothing fails; the slot holds the iteration's
   // start and a frame restores the outer iteration's when backtracking
   // leaves this one.
-  void EmitGuardedIteration(int32_t item) {
+  [[gnu::noinline]] void EmitGuardedIteration(int32_t item) {
     int32_t slot = NewSlot();
     Append(kOpPushSlot, slot);
     int32_t into = Append(kOpCall);
