@@ -4,6 +4,11 @@
 // caseless) and by std::regex (icase) with equivalent patterns. Every engine
 // must find the same texts, so the figures compare equal work.
 //
+// Then ReplaceAll (on the page, and on runs of "a" where the replacement
+// holds the matched text), the former ReplaceAll for comparison, and
+// searches that backtrack without the failure table: their time, or the
+// time the step budget takes to run out.
+//
 //   regex_bench [--page FILE]   FILE: also write the page there (for qvrc --match)
 #include <benchmark/benchmark.h>
 
@@ -19,6 +24,7 @@
 #include <vector>
 
 #include "regex/regex_pattern.h"
+#include "replace_reference.h"
 #include "support/codepage.h"
 
 namespace {
@@ -204,6 +210,78 @@ void PrepareOnly(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * Page().size()));
 }
 
+// Whether no tag is left; whether every digit sits in parentheses of its own.
+bool NoTags(const std::string& out) { return out.find_first_of("<>") == std::string::npos; }
+bool DigitsWrapped(const std::string& out) {
+  for (size_t i = 0; i < out.size(); ++i)
+    if (out[i] >= '0' && out[i] <= '9' && (i == 0 || out[i - 1] != '(' || out[i + 1] != ')'))
+      return false;
+  return true;
+}
+
+// ReplaceAll over the page; the result is checked for what it must be.
+void ReplacePage(benchmark::State& state, const char* pattern, const char* replacement,
+                 bool (*check)(const std::string&)) {
+  qp::SetActiveCodePage(qp::kCodePageGbk);
+  qp::RegexPattern regex(pattern);
+  std::string out;
+  for (auto _ : state) {
+    out = regex.ReplaceAll(Page(), replacement);
+    benchmark::DoNotOptimize(out.data());
+  }
+  if (!check(out)) state.SkipWithError("wrong result");
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * Page().size()));
+  state.counters["result_bytes"] = static_cast<double>(out.size());
+}
+
+// Every "a" of a run replaced by "aa" (the replacement holds the match) or "b".
+void ReplaceRun(benchmark::State& state, const char* replacement, size_t factor) {
+  const size_t length = static_cast<size_t>(state.range(0));
+  const std::string run(length, 'a');
+  qp::RegexPattern regex("{a}");
+  std::string out;
+  for (auto _ : state) {
+    out = regex.ReplaceAll(run, replacement);
+    benchmark::DoNotOptimize(out.data());
+  }
+  if (out.size() != length * factor) state.SkipWithError("wrong result length");
+}
+
+// The former ReplaceAll: one pass over the whole result per match.
+void FormerReplaceRun(benchmark::State& state) {
+  const size_t length = static_cast<size_t>(state.range(0));
+  const std::string run(length, 'a');
+  qp::RegexPattern regex("{a}");
+  const auto steps = qp::ReplaceSteps(regex, run, "b");
+  std::string out;
+  for (auto _ : state) {
+    out = qp::ReferenceReplaceAll(run, steps);
+    benchmark::DoNotOptimize(out.data());
+  }
+  if (out != std::string(length, 'b')) state.SkipWithError("wrong result");
+}
+
+// A search that backtracks exponentially without the table; `found` is the
+// number of results it must give.
+void Backtracking(benchmark::State& state, const std::string& pattern, const std::string& text,
+                  int32_t found, bool budgetSpent) {
+  qp::RegexPattern regex(pattern);
+  int32_t count = 0;
+  for (auto _ : state) {
+    count = regex.MatchAll(text);
+    benchmark::DoNotOptimize(regex.results().data());
+  }
+  if (count != found || regex.limitReached() != budgetSpent)
+    state.SkipWithError("unexpected result");
+  state.counters["memoizable"] = regex.memoizable();
+}
+
+std::string Optional(int count) {
+  std::string out = "{";
+  for (int i = 0; i < count; ++i) out += "a?";
+  return out + std::string(static_cast<size_t>(count), 'a') + "}";
+}
+
 BENCHMARK_CAPTURE(Dialect, links, kLinks)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Pcre2Interpreter, links, kLinks)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(StdRegex, links, kLinks)->Unit(benchmark::kMillisecond);
@@ -214,6 +292,19 @@ BENCHMARK_CAPTURE(Dialect, failing, kFailing)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(Pcre2Interpreter, failing, kFailing)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(StdRegex, failing, kFailing)->Unit(benchmark::kMillisecond);
 BENCHMARK(PrepareOnly)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReplacePage, strip_tags, "{<[^>]*>}", "", NoTags)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReplacePage, wrap_digits, "{{\\d}}", "($1)", DigitsWrapped)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(ReplaceRun, doubling, "aa", 2)->Arg(30)->Arg(16000)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(ReplaceRun, other, "b", 1)->Arg(16000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(FormerReplaceRun)->Arg(4000)->Arg(16000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Backtracking, optional_30, Optional(30), std::string(30, 'a'), 1, false)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Backtracking, repeated_run, "{.+}*x", std::string(50000, 'a'), 0, false)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(Backtracking, budget_spent, "{(a|a)*}\\0b", std::string(40, 'a'), 0, true)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -26,7 +26,10 @@ struct Node {
   int32_t value = 0;   // unit, group number, back-reference number or quantifier
   int32_t child = -1;  // group or parenthesis content, "!" item, quantified item
   bool negated = false;
-  bool canBeEmpty = false;
+  bool canBeEmpty = false;  // the dialect's rule, which "*" and "+" check
+  // Whether the item may in fact match the empty text: also true for "!"
+  // and back-references, which the dialect's rule counts as not empty.
+  bool mayMatchEmpty = false;
   std::vector<int32_t> items;  // sequence items; alternatives (the last may be -1)
   std::vector<std::pair<char16_t, char16_t>> ranges;
 };
@@ -65,14 +68,16 @@ class Parser {
   // sequence := alternation* (up to the end or a closing character)
   int32_t ParseSequence() {
     int32_t seq = NewNode(NodeKind::Sequence);
-    bool empty = true;
+    bool empty = true, mayBeEmpty = true;
     while (i_ < p_.size() && !IsCloser(p_[i_])) {
       int32_t item = ParseAlternation();
       if (error_ || item < 0) break;
       nodes_[seq].items.push_back(item);
       empty = empty && nodes_[item].canBeEmpty;
+      mayBeEmpty = mayBeEmpty && nodes_[item].mayMatchEmpty;
     }
     nodes_[seq].canBeEmpty = empty;
+    nodes_[seq].mayMatchEmpty = mayBeEmpty;
     return error_ ? -1 : seq;
   }
 
@@ -82,16 +87,18 @@ class Parser {
     if (error_ || first < 0 || !At(u'|')) return first;
     int32_t alt = NewNode(NodeKind::Alternation);
     nodes_[alt].items.push_back(first);
-    bool empty = nodes_[first].canBeEmpty;
+    bool empty = nodes_[first].canBeEmpty, mayBeEmpty = nodes_[first].mayMatchEmpty;
     while (At(u'|')) {
       ++i_;
       int32_t next = ParseQuantified();
       if (error_) return -1;
       nodes_[alt].items.push_back(next);
       empty = empty || next < 0 || nodes_[next].canBeEmpty;
+      mayBeEmpty = mayBeEmpty || next < 0 || nodes_[next].mayMatchEmpty;
       if (next < 0) break;
     }
     nodes_[alt].canBeEmpty = empty;
+    nodes_[alt].mayMatchEmpty = mayBeEmpty;
     return alt;
   }
 
@@ -112,13 +119,18 @@ class Parser {
     nodes_[q].value = kind;
     nodes_[q].child = item;
     nodes_[q].canBeEmpty = lazy || c != u'+' || itemEmpty;
+    nodes_[q].mayMatchEmpty = lazy || c != u'+' || nodes_[item].mayMatchEmpty;
     return q;
   }
 
   int32_t ParseItem() {
     if (i_ >= p_.size() || IsCloser(p_[i_])) return -1;
     char16_t c = p_[i_];
-    if (c == u'$' && i_ + 1 == p_.size()) return Leaf(NodeKind::EndOfText, 0, 1);
+    if (c == u'$' && i_ + 1 == p_.size()) {
+      int32_t end = Leaf(NodeKind::EndOfText, 0, 1);
+      nodes_[end].mayMatchEmpty = true;
+      return end;
+    }
     if (c == u'.') return Leaf(NodeKind::Any, 0, 1);
     if (c == u'[') return ParseClass();
     if (c == u'\\') return ParseEscape();
@@ -164,6 +176,7 @@ class Parser {
     nodes_[node].value = group;
     nodes_[node].child = content;
     nodes_[node].canBeEmpty = nodes_[content].canBeEmpty;
+    nodes_[node].mayMatchEmpty = nodes_[content].mayMatchEmpty;
     return node;
   }
 
@@ -175,6 +188,7 @@ class Parser {
     int32_t node = NewNode(NodeKind::Not);
     nodes_[node].child = item;
     nodes_[node].canBeEmpty = item < 0 || nodes_[item].canBeEmpty;
+    nodes_[node].mayMatchEmpty = true;
     return node;
   }
 
@@ -230,6 +244,7 @@ class Parser {
       if (number >= groups_) return Fail(kRegexBadBackReference);
       int32_t node = NewNode(NodeKind::BackRef);
       nodes_[node].value = static_cast<int32_t>(number);
+      nodes_[node].mayMatchEmpty = true;
       return node;
     }
     std::u16string_view definition = AbbreviationDefinition(c);
@@ -258,6 +273,28 @@ class Emitter {
   Emitter(const std::vector<Node>& nodes, RegexProgram& out) : nodes_(nodes), out_(out) {}
 
   bool full() const { return full_; }
+
+  // Numbers every instruction that a Jump leads to, except those inside a
+  // "!" item or inside the item of a "?" whose progress check can fail:
+  // what happens there also depends on where that construct began.
+  void MarkMemoPoints() {
+    const auto& code = out_.instructions;
+    std::vector<int32_t> inside(code.size() + 1, 0);
+    for (auto [from, to] : unremembered_) {
+      inside[from] += 1;
+      inside[to] -= 1;
+    }
+    for (size_t i = 1; i < code.size(); ++i) inside[i] += inside[i - 1];
+    out_.memoPoint.assign(code.size(), -1);
+    out_.memoPointCount = 0;
+    for (const RegexInstruction& in : code) {
+      if (in.opcode != kOpJump || in.operand < 0 || in.operand >= Size()) continue;
+      if (inside[in.operand] > 0) continue;
+      int32_t& point = out_.memoPoint[in.operand];
+      if (point < 0) point = out_.memoPointCount++;
+    }
+    out_.memoizable = memoizable_;
+  }
 
   void MarkUnitLoops() {
     out_.unitLoopItem.assign(out_.instructions.size(), -1);
@@ -302,7 +339,10 @@ class Emitter {
 
   int32_t Size() const { return static_cast<int32_t>(out_.instructions.size()); }
 
-  // Returns the first instruction emitted, -1 when nothing was.
+  // Returns the first instruction emitted, -1 when nothing was. Emission
+  // recurses once per nesting level; each construct has a function of its
+  // own (not inlined), so that a level costs only the frames of the
+  // constructs on its path.
   int32_t Emit(int32_t index) {
     if (full_) return Size();
     const Node& node = nodes_[index];
@@ -310,7 +350,9 @@ class Emitter {
       case NodeKind::Literal: return Append(kOpSymbol, node.value);
       case NodeKind::EndOfText: return Append(kOpSymbol, 0);
       case NodeKind::Any: return Append(kOpAnyChar);
-      case NodeKind::BackRef: return Append(kOpBackReference, node.value);
+      case NodeKind::BackRef:
+        memoizable_ = false;
+        return Append(kOpBackReference, node.value);
       case NodeKind::Class: return EmitClass(node);
       case NodeKind::Group: return EmitGroup(node);
       case NodeKind::Paren: return EmitParen(node);
@@ -325,7 +367,7 @@ class Emitter {
  private:
   int32_t NewSlot() { return out_.slotCount++; }
 
-  int32_t EmitSequence(const Node& node) {
+  [[gnu::noinline]] int32_t EmitSequence(const Node& node) {
     int32_t first = -1;
     for (int32_t item : node.items) {
       int32_t at = Emit(item);
@@ -339,7 +381,7 @@ class Emitter {
     if (Emit(content) < 0) Append(kOpNop);
   }
 
-  int32_t EmitClass(const Node& node) {
+  [[gnu::noinline]] int32_t EmitClass(const Node& node) {
     int32_t first = Append(node.negated ? kOpNotCharRanges : kOpCharRanges);
     for (const auto& [low, high] : node.ranges) {
       Append(kOpNop, low);
@@ -351,7 +393,8 @@ class Emitter {
 
   // Saves the group's previous range so that backtracking out of the content
   // restores it.
-  int32_t EmitGroup(const Node& node) {
+  [[gnu::noinline]] int32_t EmitGroup(const Node& node) {
+    ++groupsEmitted_;
     int32_t first = Append(kOpPushGroup, node.value);
     Append(kOpGroupStart, node.value);
     int32_t call = Append(kOpCall);
@@ -363,7 +406,7 @@ class Emitter {
     return first;
   }
 
-  int32_t EmitParen(const Node& node) {
+  [[gnu::noinline]] int32_t EmitParen(const Node& node) {
     int32_t first = Append(kOpCall);
     Append(kOpReturn);
     Patch(first, Size());
@@ -372,8 +415,10 @@ class Emitter {
   }
 
   // Runs the item as a subroutine; its success restores position and stack
-  // and fails, its exhaustion restores them and goes on.
-  int32_t EmitNot(const Node& node) {
+  // and fails, its exhaustion restores them and goes on. A group inside the
+  // item keeps what it captured when the item succeeds (the frames that would
+  // restore it are dropped), so such a program never remembers failures.
+  [[gnu::noinline]] int32_t EmitNot(const Node& node) {
     int32_t position = NewSlot(), depth = NewSlot();
     int32_t first = Append(kOpStorePosition, position);
     Append(kOpStoreStackDepth, depth);
@@ -382,17 +427,20 @@ class Emitter {
     Append(kOpLoadStackDepth, depth);
     int32_t skip = Append(kOpJump);
     Patch(call, Size());
+    const int32_t item = Size(), groups = groupsEmitted_;
     if (node.child >= 0) Emit(node.child);
+    if (groupsEmitted_ != groups) memoizable_ = false;
     Append(kOpLoadPosition, position);
     Append(kOpLoadStackDepth, depth);
     Append(kOpReturn);
+    unremembered_.emplace_back(item, Size());
     Patch(skip, Size());
     return first;
   }
 
   // Each alternative but the last is tried in a frame whose backtrack entry
   // restores the position and jumps to the next alternative.
-  int32_t EmitAlternation(const Node& node) {
+  [[gnu::noinline]] int32_t EmitAlternation(const Node& node) {
     int32_t first = Size();
     std::vector<int32_t> exits;
     const size_t last = node.items.size() - 1;
@@ -411,7 +459,7 @@ class Emitter {
     return first;
   }
 
-  int32_t EmitQuantified(const Node& node) {
+  [[gnu::noinline]] int32_t EmitQuantified(const Node& node) {
     switch (node.value) {
       case kQuantStar: return EmitGreedy(node.child, true);
       case kQuantQuestion: return EmitGreedy(node.child, false);
@@ -436,7 +484,7 @@ class Emitter {
   // iteration that consumed nothing fails. After each iteration a small
   // trampoline (PopSlot, Return) restores the slot to that iteration's start
   // should the matcher backtrack into it later.
-  int32_t EmitGreedy(int32_t item, bool repeat) {
+  [[gnu::noinline]] int32_t EmitGreedy(int32_t item, bool repeat) {
     int32_t slot = NewSlot();
     int32_t first = Append(kOpPushSlot, slot);
     Append(kOpStorePosition, slot);
@@ -446,9 +494,13 @@ class Emitter {
     Append(kOpPopSlot, slot);
     int32_t leave = Append(kOpJump);
     Patch(call, Size());
+    const int32_t start = Size();
     int32_t body = Emit(item);
     if (repeat && IsSingleUnit(nodes_[item])) unitLoops_.emplace_back(first, body);
-    Append(kOpFailIfNoProgress, slot);
+    const int32_t check = Append(kOpFailIfNoProgress, slot);
+    // Only an item that can match nothing makes the check fail, and then
+    // what follows inside the item depends on where the iteration began.
+    if (nodes_[item].mayMatchEmpty) unremembered_.emplace_back(start, check + 1);
     if (repeat) {
       Append(kOpPushSlot, slot);
       int32_t restore = Append(kOpCall);
@@ -464,15 +516,38 @@ class Emitter {
 
   // Lazy loop (or "??" when !repeat): go on first; backtracking into the
   // frame restores the position at which the item is then tried.
-  int32_t EmitLazy(int32_t item, bool repeat) {
+  [[gnu::noinline]] int32_t EmitLazy(int32_t item, bool repeat) {
     int32_t first = Append(kOpPushPosition);
     int32_t call = Append(kOpCall);
     Append(kOpPopPosition);
-    int32_t body = Emit(item);
-    if (repeat && IsSingleUnit(nodes_[item])) unitLoops_.emplace_back(first, body);
+    if (repeat && nodes_[item].mayMatchEmpty) {
+      EmitGuardedIteration(item);
+    } else {
+      int32_t body = Emit(item);
+      if (repeat && IsSingleUnit(nodes_[item])) unitLoops_.emplace_back(first, body);
+    }
     if (repeat) Append(kOpJump, first);
     Patch(call, Size());
     return first;
+  }
+
+  // One iteration of a lazy loop whose item can match nothing although the
+  // dialect's rule lets it repeat (a "!" item, a back-reference): without a
+  // check such a loop would go round for ever. As in greedy loops, an
+  // iteration that consumed nothing fails; the slot holds the iteration's
+  // start and a frame restores the outer iteration's when backtracking
+  // leaves this one.
+  [[gnu::noinline]] void EmitGuardedIteration(int32_t item) {
+    int32_t slot = NewSlot();
+    Append(kOpPushSlot, slot);
+    int32_t into = Append(kOpCall);
+    Append(kOpPopSlot, slot);
+    Append(kOpReturn);
+    Patch(into, Size());
+    const int32_t start = Append(kOpStorePosition, slot);
+    Emit(item);
+    const int32_t check = Append(kOpFailIfNoProgress, slot);
+    unremembered_.emplace_back(start, check + 1);
   }
 
   static bool IsSingleUnit(const Node& node) {
@@ -483,7 +558,11 @@ class Emitter {
   const std::vector<Node>& nodes_;
   RegexProgram& out_;
   bool full_ = false;
+  bool memoizable_ = true;
+  int32_t groupsEmitted_ = 0;
   std::vector<std::pair<int32_t, int32_t>> unitLoops_;
+  // Instruction ranges [from, to) whose Jump targets are no memo points.
+  std::vector<std::pair<int32_t, int32_t>> unremembered_;
 };
 
 void SetBits(std::vector<uint64_t>& bits, uint32_t low, uint32_t high) {
@@ -595,6 +674,7 @@ int32_t CompileRegex(std::u16string_view pattern, RegexProgram& out) {
     return kRegexOutOfMemory;
   }
   emitter.MarkUnitLoops();
+  emitter.MarkMemoPoints();
   if (!anchored) BuildStartFilter(nodes, root, out.filter);
   return kRegexOk;
 }

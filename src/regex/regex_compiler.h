@@ -61,6 +61,19 @@ struct RegexProgram {
   // exit leads straight to a literal), else -1. Lengths after which that
   // unit does not follow are skipped when the loop gives units back.
   std::vector<int32_t> unitLoopNext;
+  // Whether a search may remember the (memo point, position) pairs it has
+  // already tried and failed from: what happens after such a pair depends on
+  // the pair alone. A back-reference (it reads the groups) or a group inside
+  // a "!" item (it keeps what it captured when the item succeeds) rules
+  // that out for the whole program.
+  bool memoizable = false;
+  // For each instruction: its number among the memo points, else -1. Memo
+  // points are the instructions that a Jump leads to (where different paths
+  // meet), except inside a "!" item and inside the item of a "?" that can
+  // match nothing, whose outcome also depends on where the construct began.
+  // memoPointCount is how many there are.
+  std::vector<int32_t> memoPoint;
+  int32_t memoPointCount = 0;
 };
 
 // Compiles `pattern` (already lower-cased; it ends at its first NUL unit).

@@ -109,19 +109,118 @@ bool SameText(const char16_t* a, const char16_t* b, int32_t length) {
   return true;
 }
 
+// Marks (memo point `point`, position r) as tried; true when it already was.
+// An instruction that is no memo point (-1) is never marked. Bits are laid
+// out position by position, so one search touches few words.
+[[gnu::always_inline]] inline bool Tried(uint64_t* table, std::vector<uint32_t>& touched,
+                                         int32_t points, int32_t point, int32_t r) {
+  if (point < 0) return false;
+  const size_t bit = static_cast<size_t>(r) * static_cast<size_t>(points) +
+                     static_cast<size_t>(point);
+  uint64_t& word = table[bit >> 6];
+  const uint64_t mask = uint64_t{1} << (bit & 63);
+  if (word & mask) return true;
+  if (word == 0) touched.push_back(static_cast<uint32_t>(bit >> 6));
+  word |= mask;
+  return false;
+}
+
+// Turns on the failure table for a search over n units; null when the
+// program may not use one or the table would be too large.
+[[gnu::noinline]] uint64_t* StartMemo(const RegexProgram& program, MatchState& state, int32_t n) {
+  if (!program.memoizable || program.memoPointCount == 0) return nullptr;
+  const size_t bits = (static_cast<size_t>(n) + 1) * static_cast<size_t>(program.memoPointCount);
+  if (bits > kRegexMemoMaxBits) return nullptr;
+  const size_t words = (bits + 63) / 64;
+  try {
+    if (state.memo.size() < words) state.memo.resize(words);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  state.memoTable = state.memo.data();
+  return state.memoTable;
+}
+
+// A stretch of steps is used up: charges it to the call's budget and grants
+// the next stretch (the rest of the budget), turning the failure table on
+// first. Returns 0 when the budget is spent.
+[[gnu::noinline]] int64_t NextGrant(const RegexProgram& program, MatchState& state, int32_t n,
+                                    int64_t used) {
+  state.stepsLeft -= used;
+  if (state.stepsLeft <= 0) {
+    state.stepsLeft = 0;
+    state.limitReached = true;
+    return 0;
+  }
+  if (!state.memoTable) StartMemo(program, state, n);
+  return state.stepsLeft;
+}
+
+// Ends a search: keeps the stack depth, charges the steps used and clears
+// the words of the failure table that the search set, so that the next
+// search starts from zero.
+bool Finish(MatchState& state, int32_t depth, int64_t used, bool matched) {
+  state.stackDepth = depth;
+  state.stepsLeft -= used;
+  if (state.memoTable) {
+    for (uint32_t word : state.memoTouched) state.memoTable[word] = 0;
+    state.memoTouched.clear();
+    state.memoTable = nullptr;
+  }
+  return matched;
+}
+
 }  // namespace
+
+int64_t RegexStepBudget(const RegexLimits& limits, size_t units) {
+  constexpr int64_t kMax = INT64_MAX / 2;
+  const int64_t base = limits.stepBase < 0 ? 0 : limits.stepBase;
+  const int64_t per = limits.stepsPerUnit < 0 ? 0 : limits.stepsPerUnit;
+  if (per != 0 && units > static_cast<size_t>(kMax / per)) return kMax;
+  const int64_t budget = base + per * static_cast<int64_t>(units);
+  return budget < base || budget > kMax ? kMax : budget;
+}
+
+void RegexTrimMemo(MatchState& state) {
+  if (state.memo.size() * sizeof(uint64_t) > (size_t{1} << 20)) {
+    state.memo = {};
+    state.memoTouched = {};
+  }
+}
+
+#define QP_STOP(matched) return Finish(state, depth, grant - credit, (matched))
 
 // Makes room for `k` more stack items, refreshing the cached pointer.
 #define QP_STACK_ROOM(k)                                                         \
   if (depth + (k) >= capacity) {                                                 \
-    if (!GrowStack(state.stack, depth, (k), stackLimit)) return Stop(false);     \
+    if (!GrowStack(state.stack, depth, (k), limits.stackItems)) QP_STOP(false);  \
     stack = state.stack.data();                                                  \
     capacity = static_cast<int32_t>(state.stack.size());                         \
   }
 
+// Takes k steps from the current grant; when it is used up, asks for the next
+// one (which may turn the failure table on) or fails the search.
+#define QP_STEP(k)                                                               \
+  if ((credit -= (k)) < 0) {                                                     \
+    grant = NextGrant(program, state, n, grant - credit);                        \
+    credit = grant;                                                              \
+    if (grant == 0) QP_STOP(false);                                              \
+    memo = state.memoTable;                                                      \
+  }
+
+// Whether (memo point `at`, position `pos`) was tried before in this search;
+// marks it tried. Always false while the failure table is off.
+#define QP_TRIED(at, pos) \
+  (memo != nullptr &&      \
+   Tried(memo, state.memoTouched, program.memoPointCount, program.memoPoint[at], (pos)))
+
 bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32_t start,
-                 MatchState& state, size_t stackLimit, int32_t& next) {
+                 MatchState& state, const RegexLimits& limits, int32_t& next) {
   ResetRegisters(program, state);
+  if (state.stepsLeft <= 0) {
+    state.limitReached = true;
+    return false;
+  }
   const RegexInstruction* code = program.instructions.data();
   const int32_t* loopItem = program.unitLoopItem.data();
   const int32_t* loopNext = program.unitLoopNext.data();
@@ -132,10 +231,13 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
   int32_t* slots = state.slots.data();
   std::pair<int32_t, int32_t>* groups = state.groups.data();
   int32_t depth = 0;
-  auto Stop = [&](bool matched) {
-    state.stackDepth = depth;
-    return matched;
-  };
+  // Steps are granted in stretches: the first ends after memoAfter steps when
+  // the program may use the failure table, so that it is turned on then.
+  int64_t grant = state.stepsLeft;
+  if (program.memoizable && limits.memoAfter >= 0 && limits.memoAfter < grant)
+    grant = limits.memoAfter;
+  int64_t credit = grant;
+  uint64_t* memo = nullptr;
 
   const bool advancing = code[1].opcode == kOpAdvance;
   int32_t q = advancing ? NextCandidate(program.filter, text, start, n) : start;
@@ -144,6 +246,7 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
   int32_t ip = 0;
   state.matchStart = q;
   for (;;) {
+    QP_STEP(1);
     const RegexInstruction in = code[ip];
     switch (in.opcode) {
       case kOpNop:
@@ -177,6 +280,7 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
         continue;
       case kOpJump:
         ip = in.operand;
+        if (QP_TRIED(ip, r)) break;
         continue;
       case kOpPushPosition:
         if (loopItem[ip] >= 0) {
@@ -208,10 +312,21 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
         if (loopItem[ip] >= 0) {
           // A greedy loop over one unit: take the longest run at once and
           // leave one frame (start, count, ~loop) that gives the run back one
-          // unit at a time, as the iterations' own frames would.
+          // unit at a time, as the iterations' own frames would. With the
+          // failure table, the loop's head after each unit is a tried pair:
+          // the run stops before a head that was tried, since every way on
+          // from there has failed already. (The head at the entry is the
+          // Jump's to check, when a Jump led here.)
           const int32_t item = loopItem[ip];
           int32_t count = 0;
-          while (r + count < n && UnitMatches(code, item, text[r + count])) ++count;
+          if (memo) {
+            while (r + count < n && UnitMatches(code, item, text[r + count]) &&
+                   !QP_TRIED(ip, r + count + 1))
+              ++count;
+          } else {
+            while (r + count < n && UnitMatches(code, item, text[r + count])) ++count;
+          }
+          QP_STEP(count);
           count = Followed(text, n, r, count, loopNext[ip]);
           if (count < 0) break;
           if (count > 0) {
@@ -222,6 +337,7 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
             r += count;
           }
           ip = code[ip + kLoopExitOffset].operand;
+          if (QP_TRIED(ip, r)) break;
           continue;
         }
         QP_STACK_ROOM(1);
@@ -274,24 +390,25 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
         continue;
       case kOpAdvance:
         q = NextCandidate(program.filter, text, q + 1, n);
-        if (q >= n) return Stop(false);
+        if (q >= n) QP_STOP(false);
         depth = 0;
         r = q;
         ip = 0;
         state.matchStart = q;
         continue;
       case kOpFail:
-        return Stop(false);
+        QP_STOP(false);
       case kOpMatch:
         state.matchEnd = r;
         next = r;
-        return Stop(true);
+        QP_STOP(true);
       default:
-        return Stop(false);
+        QP_STOP(false);
     }
     // Backtrack: continue at the index on top of the stack.
     for (;;) {
-      if (depth <= 0) return Stop(false);
+      if (depth <= 0) QP_STOP(false);
+      QP_STEP(1);
       ip = stack[depth--];
       if (ip >= 0) break;
       const int32_t loop = ~ip;
@@ -310,11 +427,12 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
           ++depth;
         }
         ip = code[loop + kLoopExitOffset].operand;
+        if (QP_TRIED(ip, r)) continue;
         break;
       }
       // A lazy single-unit loop's frame: take one more unit, or give up.
       r = stack[depth];
-      if (r < n && UnitMatches(code, loopItem[loop], text[r])) {
+      if (r < n && UnitMatches(code, loopItem[loop], text[r]) && !QP_TRIED(loop, r + 1)) {
         stack[depth] = ++r;
         ++depth;
         ip = code[loop + kLazyExitOffset].operand;
@@ -325,6 +443,9 @@ bool RegexSearch(const RegexProgram& program, std::u16string_view subject, int32
   }
 }
 
+#undef QP_STOP
+#undef QP_TRIED
+#undef QP_STEP
 #undef QP_STACK_ROOM
 
 }  // namespace qp

@@ -4,7 +4,9 @@
 #include <wctype.h>
 
 #include <limits>
+#include <unordered_map>
 
+#include "regex/regex_rewrite.h"
 #include "support/characters.h"
 #include "support/codepage.h"
 
@@ -65,11 +67,25 @@ RegexPattern::RegexPattern(std::string_view pattern) {
   slotCount_ = program_.slotCount;
 }
 
-bool RegexPattern::Match(std::u16string_view lowered, int32_t start, int32_t& next) {
+void RegexPattern::BeginCall(size_t units) {
+  state_.stepsLeft = RegexStepBudget(limits_, units);
+  state_.limitReached = false;
+}
+
+void RegexPattern::EndCall() { RegexTrimMemo(state_); }
+
+bool RegexPattern::Search(std::u16string_view lowered, int32_t start, int32_t& next) {
   if (!valid_ || start < 0 || static_cast<size_t>(start) >= lowered.size() ||
       lowered.size() >= static_cast<size_t>(std::numeric_limits<int32_t>::max()))
     return false;
-  return RegexSearch(program_, lowered, start, state_, stackLimit_, next);
+  return RegexSearch(program_, lowered, start, state_, limits_, next);
+}
+
+bool RegexPattern::Match(std::u16string_view lowered, int32_t start, int32_t& next) {
+  BeginCall(lowered.size());
+  const bool matched = Search(lowered, start, next);
+  EndCall();
+  return matched;
 }
 
 bool RegexPattern::Prepare(std::string_view text) {
@@ -77,11 +93,6 @@ bool RegexPattern::Prepare(std::string_view text) {
   RegexLowerCase(subject_.wide);
   return !subject_.wide.empty() &&
          subject_.wide.size() < static_cast<size_t>(std::numeric_limits<int32_t>::max());
-}
-
-std::string RegexPattern::GroupText(std::string_view text, const Subject& subject,
-                                    size_t group) const {
-  return SpanText(text, subject, state_.groups[group]);
 }
 
 std::string RegexPattern::SpanText(std::string_view text, const Subject& subject,
@@ -96,48 +107,72 @@ int32_t RegexPattern::NextStart(int32_t next) const {
   return state_.matchEnd == state_.matchStart ? next + 1 : next;
 }
 
-int32_t RegexPattern::MatchAll(std::string_view text) {
-  results_.clear();
-  lastGroupCount_ = 0;
-  if (!valid_ || text.empty() || !Prepare(text)) return 0;
-  const Subject& subject = subject_;
-  const int32_t n = static_cast<int32_t>(subject.wide.size());
-  int32_t next = 0;
-  bool matched = Match(subject.wide, 0, next);
-  lastGroupCount_ = groupCount_;
-  if (groupCount_ == 0) return 0;
-  // Ranges first, texts afterwards: the offset lookups then no longer wait
-  // on each other between searches.
+void RegexPattern::CollectSpans() {
+  const int32_t n = static_cast<int32_t>(subject_.wide.size());
   spans_.clear();
+  BeginCall(subject_.wide.size());
+  int32_t next = 0;
+  bool matched = Search(subject_.wide, 0, next);
   while (matched) {
     spans_.insert(spans_.end(), state_.groups.begin(), state_.groups.end());
     next = NextStart(next);
     if (next >= n) break;
-    matched = Match(subject.wide, next, next);
+    matched = Search(subject_.wide, next, next);
   }
+  EndCall();
+}
+
+int32_t RegexPattern::MatchAll(std::string_view text) {
+  results_.clear();
+  lastGroupCount_ = 0;
+  if (!valid_ || text.empty() || !Prepare(text)) return 0;
+  lastGroupCount_ = groupCount_;
+  if (groupCount_ == 0) return 0;
+  // Ranges first, texts afterwards: the offset lookups then no longer wait
+  // on each other between searches.
+  CollectSpans();
   results_.reserve(spans_.size());
-  for (const auto& span : spans_) results_.push_back(SpanText(text, subject, span));
+  for (const auto& span : spans_) results_.push_back(SpanText(text, subject_, span));
   return static_cast<int32_t>(results_.size());
+}
+
+std::string RegexPattern::Replacement(std::string_view text, std::string_view replacement,
+                                      size_t first) const {
+  std::string copy(replacement);
+  for (int32_t g = 1; g < groupCount_; ++g)
+    copy = ReplaceOnBoundaries(copy, "$" + std::to_string(g),
+                               SpanText(text, subject_, spans_[first + g]));
+  return copy;
 }
 
 std::string RegexPattern::ReplaceAll(std::string_view text, std::string_view replacement) {
   if (!valid_ || text.empty() || groupCount_ == 0 || !Prepare(text)) return std::string(text);
-  const Subject& subject = subject_;
-  const int32_t n = static_cast<int32_t>(subject.wide.size());
-  int32_t next = 0;
-  bool matched = Match(subject.wide, 0, next);
-  std::string result(text);
-  while (matched) {
-    std::string copy(replacement);
-    for (int32_t g = 1; g < groupCount_; ++g)
-      copy = ReplaceOnBoundaries(copy, "$" + std::to_string(g), GroupText(text, subject, g));
-    std::string marked = GroupText(text, subject, 0);
-    if (!marked.empty()) result = ReplaceOnBoundaries(result, marked, copy);
-    next = NextStart(next);
-    if (next >= n) break;
-    matched = Match(subject.wide, next, next);
+  CollectSpans();
+  if (spans_.empty()) return std::string(text);
+  // A match whose group-0 text was replaced everywhere before can only find
+  // occurrences that removals have joined since; for each text, the number
+  // of the first join its last search did not see.
+  std::unordered_map<std::string_view, uint64_t> searched;
+  RewrittenText result(text);
+  std::vector<RewrittenText::Hit> hits;
+  const size_t groups = static_cast<size_t>(groupCount_);
+  for (size_t first = 0; first < spans_.size(); first += groups) {
+    auto [from, to] = spans_[first];
+    if (from < 0 || to < from) continue;
+    const uint32_t begin = subject_.offsets[from];
+    const std::string_view marked = text.substr(begin, subject_.offsets[to] - begin);
+    if (marked.empty()) continue;
+    auto [entry, fresh] = searched.try_emplace(marked, 0);
+    if (!fresh && entry->second == result.joinCount()) continue;
+    hits.clear();
+    if (fresh)
+      result.FindEverywhere(marked, hits);
+    else
+      result.FindAtJoins(marked, entry->second, hits);
+    entry->second = result.joinCount();
+    if (!hits.empty()) result.Replace(hits, Replacement(text, replacement, first));
   }
-  return result;
+  return result.Result();
 }
 
 std::string RegexPattern::Listing() const {

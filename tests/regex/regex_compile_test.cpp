@@ -112,6 +112,13 @@ TEST(RegexCompile, ProgramLayoutOfEachConstruct) {
       {"a*?", "PushPosition 0;Call 7;PopPosition 0;Symbol 97;Jump 2;Match 0"},
       {"a+?", "Symbol 97;PushPosition 0;Call 8;PopPosition 0;Symbol 97;Jump 3;Match 0"},
       {"a??", "PushPosition 0;Call 6;PopPosition 0;Symbol 97;Match 0"},
+      // A lazy loop over an item that can match nothing checks each
+      // iteration's progress against a slot that a frame restores.
+      {"(!a)*?b",
+       "PushPosition 0;Call 24;PopPosition 0;PushSlot 0;Call 9;PopSlot 0;Return 0;"
+       "StorePosition 0;Call 12;Return 0;StorePosition 1;StoreStackDepth 2;Call 18;"
+       "LoadPosition 1;LoadStackDepth 2;Jump 22;Symbol 97;LoadPosition 1;LoadStackDepth 2;"
+       "Return 0;FailIfNoProgress 0;Jump 2;Symbol 98;Match 0"},
       {"!a",
        "StorePosition 0;StoreStackDepth 1;Call 8;LoadPosition 0;LoadStackDepth 1;Jump 12;"
        "Symbol 97;LoadPosition 0;LoadStackDepth 1;Return 0;Match 0"},
@@ -150,6 +157,7 @@ TEST(RegexCompile, GroupAndSlotNumbering) {
   const Case cases[] = {
       {"{a}{b}", 2, 0},   {"{a}+", 1, 1},      {"{{a}b}*", 2, 1},  {"(!a)+", 0, 5},
       {"!a|!b", 0, 4},    {"\\w\\z", 0, 2},    {"{a}*?", 1, 0},    {"({a}{b})+{c}", 3, 1},
+      {"(!a)*?", 0, 3},   {"{a}(\\0)+?", 1, 1},
   };
   for (const auto& c : cases) {
     RegexPattern regex(c.pattern);
