@@ -63,7 +63,10 @@ void CQuorPackDlg::Initialize() {
 
 void CQuorPackDlg::LoadBootFile() {
   std::vector<BootLine> lines = ParseBootFile(ReadTextFile(ProgramPath("Quorvant.boot")));
-  for (const BootLine& line : lines) StartScript(line.tag, line.script, line.param);
+  for (const BootLine& line : lines) {
+    if (StopPending()) return;
+    StartScript(line.tag, line.script, line.param);
+  }
   if (!lines.empty()) return;
   backend_.ShowAlert(Msg(MessageId::kBootFileInvalid));
   Shutdown();
@@ -80,7 +83,13 @@ void CQuorPackDlg::StartScript(const std::string&, const std::string& name,
   options.homeDir = ProgramDir();
   options.rootPath = path;
   options.sourceMap = lines.get();
-  Compile(ReadTextFile(path), *program, options);
+  options.stopRequested = stopRequested_;
+  CompileSummary summary = Compile(ReadTextFile(path), *program, options);
+  if (summary.stopped) return;  // the program is ending: the script never starts
+  if (summary.cappedIncludes > 0 && cappedScripts_.insert(path).second)
+    std::fprintf(stderr,
+                 "quorpack: %s: more than %d files included; %d later includes skipped\n",
+                 path.c_str(), kMaxIncludedFiles, summary.cappedIncludes);
   programs_[path] = program;
   StartThread(path, param, std::move(program), std::move(lines));
 }
@@ -156,7 +165,10 @@ bool CQuorPackDlg::AllScriptsEnded() const {
   return true;
 }
 
-// While it waits for a script, the UI thread goes on serving that script's
+// Every script gets its stop message before the first wait, so that they all
+// stop at once: one after the other, a few hundred busy scripts would take
+// the sum of their times. Each still gets its full wait, counted from the end
+// of the previous one. While it waits, the UI thread goes on serving
 // requests, so a script that asks for something while it is being stopped
 // still ends in time.
 void CQuorPackDlg::StopScripts() {
@@ -172,6 +184,10 @@ void CQuorPackDlg::StopScripts() {
     }
     if (runner.suspended) ResumeRunner(runner);
     runner.control.SignalSleep();
+  }
+  for (auto it = runningScripts_.rbegin(); it != runningScripts_.rend(); ++it) {
+    ScriptThread& script = **it;
+    if (!script.active) continue;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
     dispatcher_.WaitServing([&script] { return !script.active; }, deadline);
   }
