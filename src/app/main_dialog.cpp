@@ -19,8 +19,7 @@ namespace qp {
 
 CQuorPackDlg::CQuorPackDlg(GMainContext* context, UiBackend& backend,
                            std::function<void(int)> quit)
-    : context_(context),
-      backend_(backend),
+    : backend_(backend),
       quit_(std::move(quit)),
       server_(state_, backend),
       dispatcher_(context, backend,
@@ -128,9 +127,8 @@ void CQuorPackDlg::ThreadProcedure(CQuorPackDlg* dialog, ScriptThread* script) {
   Run(*script->runner);
   script->active = false;
   dialog->dispatcher_.Notify();
-  PostToLoop(dialog->context_, [dialog, alive = std::weak_ptr<int>(dialog->alive_)] {
-    if (!alive.expired()) dialog->OnScriptEnded();
-  });
+  // The dispatcher goes with the dialog, and its closures with it.
+  dialog->dispatcher_.Post([dialog] { dialog->OnScriptEnded(); });
 }
 
 void CQuorPackDlg::OnScriptEnded() {

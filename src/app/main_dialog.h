@@ -85,7 +85,6 @@ class CQuorPackDlg {
     return stopRequested_ && stopRequested_->load(std::memory_order_relaxed);
   }
 
-  GMainContext* context_;
   UiBackend& backend_;
   std::function<void(int)> quit_;
   UiState state_;
@@ -103,8 +102,6 @@ class CQuorPackDlg {
   const std::atomic<bool>* stopRequested_ = nullptr;
   // Scripts whose include cap has been reported on standard error.
   std::set<std::string> cappedScripts_;
-  // End notices still in the loop when the dialog goes are dropped.
-  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace qp
