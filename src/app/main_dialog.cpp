@@ -193,10 +193,14 @@ void CQuorPackDlg::StopScripts() {
 
 // A script that did not end after its stop message is still using its runner
 // (a blocked network read or library call), so nothing can be destroyed: the
-// program names it and ends the process at once.
+// program names it and ends the process at once. The threads that have
+// ended are joined first, so only the blocked ones are left behind.
 void CQuorPackDlg::ForceEnd() {
   for (const auto& script : runningScripts_) {
-    if (!script->active) continue;
+    if (!script->active) {
+      if (script->thread.joinable()) script->thread.join();
+      continue;
+    }
     std::fprintf(stderr, "quorpack: script %d (%s) did not stop within %d ms; ending anyway\n",
                  script->runner->id, script->runner->scriptPath.c_str(), kStopWaitMs);
   }
