@@ -19,8 +19,7 @@ namespace qp {
 
 CQuorPackDlg::CQuorPackDlg(GMainContext* context, UiBackend& backend,
                            std::function<void(int)> quit)
-    : context_(context),
-      backend_(backend),
+    : backend_(backend),
       quit_(std::move(quit)),
       server_(state_, backend),
       dispatcher_(context, backend,
@@ -63,7 +62,10 @@ void CQuorPackDlg::Initialize() {
 
 void CQuorPackDlg::LoadBootFile() {
   std::vector<BootLine> lines = ParseBootFile(ReadTextFile(ProgramPath("Quorvant.boot")));
-  for (const BootLine& line : lines) StartScript(line.tag, line.script, line.param);
+  for (const BootLine& line : lines) {
+    if (StopPending()) return;
+    StartScript(line.tag, line.script, line.param);
+  }
   if (!lines.empty()) return;
   backend_.ShowAlert(Msg(MessageId::kBootFileInvalid));
   Shutdown();
@@ -80,7 +82,13 @@ void CQuorPackDlg::StartScript(const std::string&, const std::string& name,
   options.homeDir = ProgramDir();
   options.rootPath = path;
   options.sourceMap = lines.get();
-  Compile(ReadTextFile(path), *program, options);
+  options.stopRequested = stopRequested_;
+  CompileSummary summary = Compile(ReadTextFile(path), *program, options);
+  if (summary.stopped) return;  // the program is ending: the script never starts
+  if (summary.cappedIncludes > 0 && cappedScripts_.insert(path).second)
+    std::fprintf(stderr,
+                 "quorpack: %s: more than %d files included; %d later includes skipped\n",
+                 path.c_str(), kMaxIncludedFiles, summary.cappedIncludes);
   programs_[path] = program;
   StartThread(path, param, std::move(program), std::move(lines));
 }
@@ -119,9 +127,8 @@ void CQuorPackDlg::ThreadProcedure(CQuorPackDlg* dialog, ScriptThread* script) {
   Run(*script->runner);
   script->active = false;
   dialog->dispatcher_.Notify();
-  PostToLoop(dialog->context_, [dialog, alive = std::weak_ptr<int>(dialog->alive_)] {
-    if (!alive.expired()) dialog->OnScriptEnded();
-  });
+  // The dispatcher goes with the dialog, and its closures with it.
+  dialog->dispatcher_.Post([dialog] { dialog->OnScriptEnded(); });
 }
 
 void CQuorPackDlg::OnScriptEnded() {
@@ -156,7 +163,10 @@ bool CQuorPackDlg::AllScriptsEnded() const {
   return true;
 }
 
-// While it waits for a script, the UI thread goes on serving that script's
+// Every script gets its stop message before the first wait, so that they all
+// stop at once: one after the other, a few hundred busy scripts would take
+// the sum of their times. Each still gets its full wait, counted from the end
+// of the previous one. While it waits, the UI thread goes on serving
 // requests, so a script that asks for something while it is being stopped
 // still ends in time.
 void CQuorPackDlg::StopScripts() {
@@ -172,6 +182,10 @@ void CQuorPackDlg::StopScripts() {
     }
     if (runner.suspended) ResumeRunner(runner);
     runner.control.SignalSleep();
+  }
+  for (auto it = runningScripts_.rbegin(); it != runningScripts_.rend(); ++it) {
+    ScriptThread& script = **it;
+    if (!script.active) continue;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStopWaitMs);
     dispatcher_.WaitServing([&script] { return !script.active; }, deadline);
   }
@@ -179,10 +193,14 @@ void CQuorPackDlg::StopScripts() {
 
 // A script that did not end after its stop message is still using its runner
 // (a blocked network read or library call), so nothing can be destroyed: the
-// program names it and ends the process at once.
+// program names it and ends the process at once. The threads that have
+// ended are joined first, so only the blocked ones are left behind.
 void CQuorPackDlg::ForceEnd() {
   for (const auto& script : runningScripts_) {
-    if (!script->active) continue;
+    if (!script->active) {
+      if (script->thread.joinable()) script->thread.join();
+      continue;
+    }
     std::fprintf(stderr, "quorpack: script %d (%s) did not stop within %d ms; ending anyway\n",
                  script->runner->id, script->runner->scriptPath.c_str(), kStopWaitMs);
   }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +49,10 @@ class CQuorPackDlg {
   // Dialog initialisation: settings, JavaScript host, tray tip, counters, and
   // the boot file, which starts the scripts.
   void Initialize();
+  // A flag that a stop signal sets (StopSignals): once it holds true, no
+  // further script is compiled or started, and a compilation under way ends
+  // early. The signal's own loop source then runs Shutdown.
+  void SetStopFlag(const std::atomic<bool>* stopRequested) { stopRequested_ = stopRequested; }
   void LoadBootFile();
   void StartScript(const std::string& tag, const std::string& name, const std::string& param);
 
@@ -76,8 +81,10 @@ class CQuorPackDlg {
   static void ResumeRunner(ScriptRunner& runner);
   void StopScripts();
   void ForceEnd();
+  bool StopPending() const {
+    return stopRequested_ && stopRequested_->load(std::memory_order_relaxed);
+  }
 
-  GMainContext* context_;
   UiBackend& backend_;
   std::function<void(int)> quit_;
   UiState state_;
@@ -92,8 +99,9 @@ class CQuorPackDlg {
   bool trace_ = false;  // "trace" setting or QUORPACK_TRACE, read at start
   std::string hotkeyText_;
   bool shutDown_ = false;
-  // End notices still in the loop when the dialog goes are dropped.
-  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  const std::atomic<bool>* stopRequested_ = nullptr;
+  // Scripts whose include cap has been reported on standard error.
+  std::set<std::string> cappedScripts_;
 };
 
 }  // namespace qp

@@ -1,7 +1,6 @@
 #include "app/quorpack_app.h"
 
 #include <fcntl.h>
-#include <glib-unix.h>
 #include <glib.h>
 
 #include <csignal>
@@ -10,6 +9,7 @@
 
 #include "app/event_fifo.h"
 #include "app/main_dialog.h"
+#include "app/stop_signals.h"
 #include "net/cookie_store.h"
 #include "support/atomic_file.h"
 #include "support/codepage.h"
@@ -20,11 +20,6 @@
 
 namespace qp {
 namespace {
-
-gboolean OnStopSignal(gpointer dialog) {
-  static_cast<CQuorPackDlg*>(dialog)->Shutdown();
-  return G_SOURCE_CONTINUE;
-}
 
 struct LoopState {
   GMainLoop* loop = nullptr;
@@ -83,15 +78,16 @@ int CQuorPackApp::Run() {
       state.exitCode = code;
       g_main_loop_quit(state.loop);
     });
-    guint sigint = g_unix_signal_add(SIGINT, OnStopSignal, &dialog);
-    guint sigterm = g_unix_signal_add(SIGTERM, OnStopSignal, &dialog);
+    StopSignals stopSignals;
+    if (stopSignals.Install([&dialog] { dialog.Shutdown(); }))
+      dialog.SetStopFlag(&stopSignals.requested());
+    else
+      std::fprintf(stderr, "quorpack: cannot watch for stop signals\n");
     EventFifo fifo;
     OpenEventFifo(fifo, dialog);
     dialog.Initialize();
     // A boot-file failure has already asked to quit: the loop must not start.
     if (!state.quit) g_main_loop_run(state.loop);
-    g_source_remove(sigint);
-    g_source_remove(sigterm);
     exitCode = state.exitCode;
   }
   g_main_loop_unref(state.loop);

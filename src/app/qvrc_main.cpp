@@ -201,7 +201,10 @@ int ListProgram(const std::string& path, const std::string& home, bool withLines
   options.rootPath = path;
   qp::SourceMap lines;
   options.sourceMap = &lines;
-  qp::Compile(qp::TextModeLines(raw), program, options);
+  qp::CompileSummary summary = qp::Compile(qp::TextModeLines(raw), program, options);
+  if (summary.cappedIncludes > 0)
+    std::fprintf(stderr, "qvrc: %s: more than %d files included; %d later includes skipped\n",
+                 path.c_str(), qp::kMaxIncludedFiles, summary.cappedIncludes);
   std::string out;
   for (int32_t i = 0; i < program.size(); ++i) {
     const qp::ScriptInstruction& instruction = program.instructions[i];

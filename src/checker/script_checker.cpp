@@ -201,9 +201,27 @@ class ProgramCheck : public CompileListener {
     labelsWritten_.push_back({std::string(written), at});
   }
 
-  void OnInclude(const std::string& path, bool opened, bool skipped, SourceLocation at) override {
-    if (!opened) Error(at, "using: the file " + path + " does not exist");
-    else if (skipped) Warn(at, "using: " + path + " is already being included; skipped");
+  void OnInclude(const std::string& path, bool opened, IncludeSkip skipped,
+                 SourceLocation at) override {
+    switch (skipped) {
+      case IncludeSkip::kNone:
+        if (!opened) Error(at, "using: the file " + path + " does not exist");
+        break;
+      case IncludeSkip::kCycle:
+        Warn(at, "using: " + path + " is already being included; skipped");
+        break;
+      case IncludeSkip::kTooDeep:
+        Warn(at, "using: includes nest more than " + std::to_string(kMaxIncludeDepth) +
+                     " deep; " + path + " skipped");
+        break;
+      case IncludeSkip::kTooMany:
+        // Said once, at the first include left out; the rest go the same way.
+        if (!capReported_)
+          Warn(at, "using: more than " + std::to_string(kMaxIncludedFiles) +
+                       " files included; this include and every later one are skipped");
+        capReported_ = true;
+        break;
+    }
   }
 
   void OnLooseLine(std::string_view line, int32_t joinedTo, SourceLocation at) override {
@@ -409,6 +427,7 @@ class ProgramCheck : public CompileListener {
   std::set<std::string> windows_;
   bool anyWindow_ = false;   // some openwindow names its window at run time
   bool splitUsed_ = false;   // "@split" assigns _0, _1, ...
+  bool capReported_ = false; // the include cap has been reported
   friend class ScriptChecker;
 };
 

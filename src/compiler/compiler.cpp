@@ -1,6 +1,7 @@
 #include "compiler/compiler.h"
 
 #include <fstream>
+#include <map>
 #include <vector>
 
 #include "compiler/text_file.h"
@@ -46,97 +47,134 @@ namespace {
 
 // One source being read: the root text or an included file's text. Reading
 // the included text to its end and then going on with the including text is
-// the same as inserting it after the `using` line, without copying.
+// the same as inserting it after the `using` line, without copying. The
+// texts live as long as the compilation (the caller's text, or the file
+// cache), so a line can be read in place.
 struct Source {
-  std::string text;
+  std::string_view text;
+  std::string_view path;
   size_t position = 0;
-  std::string path;
   int32_t file = 0;  // index in the SourceMap's files
   int32_t line = 0;  // the line being compiled, from 1
+};
+
+// An included file as read once per compilation.
+struct IncludedText {
+  std::string text;
+  int32_t file = 0;
 };
 
 bool CanOpen(const std::string& path) {
   return static_cast<bool>(std::ifstream(path, std::ios::binary));
 }
 
-// The file index of `path` in the side table, added on first use.
-int32_t FileIndex(SourceMap* map, const std::string& path) {
-  if (!map) return 0;
-  for (size_t k = 0; k < map->files.size(); ++k)
-    if (map->files[k] == path) return static_cast<int32_t>(k);
-  map->files.push_back(path);
-  return static_cast<int32_t>(map->files.size() - 1);
-}
+class Compilation {
+ public:
+  Compilation(ScriptProgram& program, const CompileOptions& options)
+      : program_(program), options_(options), keywords_(KeywordTable::Instance()) {}
 
-void Include(const std::string& operand, SourceLocation at, std::vector<Source>& sources,
-             const CompileOptions& options) {
-  std::string path = IncludePath(operand, options.homeDir);
-  bool skipped = static_cast<int>(sources.size()) > kMaxIncludeDepth;
-  for (const Source& open : sources)
-    if (open.path == path) skipped = true;  // a cycle: skip the repeated include
-  if (options.listener) options.listener->OnInclude(path, skipped || CanOpen(path), skipped, at);
-  if (skipped) return;
-  sources.push_back(Source{ReadTextFile(path), 0, path, FileIndex(options.sourceMap, path), 0});
-}
-
-void AddLine(std::string_view rawLine, ScriptProgram& program, const KeywordTable& keywords,
-             std::vector<Source>& sources, const CompileOptions& options) {
-  std::string_view line = TrimLeft(rawLine);
-  auto [code, operand] = ParseLine(line, keywords);
-  const SourceLocation at{sources.back().file, sources.back().line};
-  switch (code) {
-    case kLabel:
-      program.labels[operand] = program.size();
-      if (options.listener) options.listener->OnLabel(line.substr(0, operand.size()), operand, at);
-      return;
-    case kUsing:
-      Include(operand, at, sources, options);
-      return;
-    case kNoCommand:
-      if (line.empty() || line.substr(0, 2) == "//") return;
-      if (options.listener) options.listener->OnLooseLine(line, program.size() - 1, at);
-      if (!program.instructions.empty()) {
-        std::string& target = program.instructions.back().operand;
-        target += '\n';
-        target.append(line);
+  CompileSummary Run(std::string_view text) {
+    program_.instructions.clear();
+    if (options_.sourceMap) *options_.sourceMap = SourceMap{{options_.rootPath}, {}};
+    sources_.push_back(Source{text, options_.rootPath, 0, 0, 0});
+    int32_t rootLines = 0;
+    while (!sources_.empty()) {
+      if (options_.stopRequested && options_.stopRequested->load(std::memory_order_relaxed)) {
+        summary_.stopped = true;
+        rootLines = sources_.front().line;
+        break;
       }
-      return;
-    default:
-      program.Append(code, std::move(operand));
-      if (options.sourceMap) options.sourceMap->locations.push_back(at);
+      Source& source = sources_.back();
+      if (source.position >= source.text.size()) {
+        if (sources_.size() == 1) rootLines = source.line;
+        sources_.pop_back();
+        continue;
+      }
+      ++source.line;
+      size_t end = source.text.find("\r\n", source.position);
+      if (end == std::string_view::npos) end = source.text.size();
+      std::string_view line = source.text.substr(source.position, end - source.position);
+      source.position = end + 2;
+      AddLine(line);  // may push a source: `source` is not used after this
+    }
+    auto [code, operand] = ParseLine("exit", keywords_);
+    program_.Append(code, std::move(operand));
+    if (options_.sourceMap) options_.sourceMap->locations.push_back({0, rootLines + 1});
+    return summary_;
   }
-}
+
+ private:
+  IncludeSkip WhySkipped(const std::string& path) const {
+    for (const Source& open : sources_)
+      if (open.path == path) return IncludeSkip::kCycle;  // skip the repeated include
+    if (static_cast<int>(sources_.size()) > kMaxIncludeDepth) return IncludeSkip::kTooDeep;
+    if (summary_.includedFiles >= kMaxIncludedFiles) return IncludeSkip::kTooMany;
+    return IncludeSkip::kNone;
+  }
+
+  void Include(const std::string& operand, SourceLocation at) {
+    std::string path = IncludePath(operand, options_.homeDir);
+    IncludeSkip skipped = WhySkipped(path);
+    if (options_.listener)
+      options_.listener->OnInclude(path, skipped != IncludeSkip::kNone || CanOpen(path), skipped,
+                                   at);
+    if (skipped == IncludeSkip::kTooMany) ++summary_.cappedIncludes;
+    if (skipped != IncludeSkip::kNone) return;
+    ++summary_.includedFiles;
+    auto [it, fresh] = files_.try_emplace(std::move(path));
+    if (fresh) {
+      it->second.text = ReadTextFile(it->first);
+      if (SourceMap* map = options_.sourceMap) {
+        map->files.push_back(it->first);
+        it->second.file = static_cast<int32_t>(map->files.size() - 1);
+      }
+    }
+    sources_.push_back(Source{it->second.text, it->first, 0, it->second.file, 0});
+  }
+
+  void AddLine(std::string_view rawLine) {
+    std::string_view line = TrimLeft(rawLine);
+    auto [code, operand] = ParseLine(line, keywords_);
+    const SourceLocation at{sources_.back().file, sources_.back().line};
+    CompileListener* listener = options_.listener;
+    switch (code) {
+      case kLabel:
+        program_.labels[operand] = program_.size();
+        if (listener) listener->OnLabel(line.substr(0, operand.size()), operand, at);
+        return;
+      case kUsing:
+        Include(operand, at);
+        return;
+      case kNoCommand:
+        if (line.empty() || line.substr(0, 2) == "//") return;
+        if (listener) listener->OnLooseLine(line, program_.size() - 1, at);
+        if (!program_.instructions.empty()) {
+          std::string& target = program_.instructions.back().operand;
+          target += '\n';
+          target.append(line);
+        }
+        return;
+      default:
+        program_.Append(code, std::move(operand));
+        if (options_.sourceMap) options_.sourceMap->locations.push_back(at);
+    }
+  }
+
+  ScriptProgram& program_;
+  const CompileOptions& options_;
+  const KeywordTable& keywords_;
+  std::vector<Source> sources_;
+  // Included files by path; std::map keeps each text in place while others
+  // are added, so the sources can point into them.
+  std::map<std::string, IncludedText, std::less<>> files_;
+  CompileSummary summary_;
+};
 
 }  // namespace
 
-void Compile(std::string_view text, ScriptProgram& program, const CompileOptions& options) {
-  const KeywordTable& keywords = KeywordTable::Instance();
-  program.instructions.clear();
-
-  if (options.sourceMap) *options.sourceMap = SourceMap{{options.rootPath}, {}};
-
-  std::vector<Source> sources;
-  sources.push_back(Source{std::string(text), 0, options.rootPath, 0, 0});
-  std::string line;
-  int32_t rootLines = 0;
-  while (!sources.empty()) {
-    Source& source = sources.back();
-    if (source.position >= source.text.size()) {
-      if (sources.size() == 1) rootLines = source.line;
-      sources.pop_back();
-      continue;
-    }
-    ++source.line;
-    size_t end = source.text.find("\r\n", source.position);
-    if (end == std::string::npos) end = source.text.size();
-    // A copy: AddLine may push a new source, which can move this one.
-    line.assign(source.text, source.position, end - source.position);
-    source.position = end + 2;
-    AddLine(line, program, keywords, sources, options);
-  }
-  auto [code, operand] = ParseLine("exit", keywords);
-  program.Append(code, std::move(operand));
-  if (options.sourceMap) options.sourceMap->locations.push_back({0, rootLines + 1});
+CompileSummary Compile(std::string_view text, ScriptProgram& program,
+                       const CompileOptions& options) {
+  return Compilation(program, options).Run(text);
 }
 
 std::string SourceMap::Describe(SourceLocation at) const {

@@ -5,6 +5,7 @@
 // or is dropped, and a bad include adds nothing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -39,6 +40,14 @@ struct SourceMap {
   std::string Describe(SourceLocation at) const;
 };
 
+// Why a `using` line added nothing although its file may exist.
+enum class IncludeSkip {
+  kNone,     // compiled in place
+  kCycle,    // the file is already being included
+  kTooDeep,  // includes nest deeper than kMaxIncludeDepth
+  kTooMany,  // kMaxIncludedFiles files were included already
+};
+
 // What the compiler passes over silently, told to whoever wants to know
 // (the static checker). Every call comes in source order.
 class CompileListener {
@@ -46,9 +55,10 @@ class CompileListener {
   virtual ~CompileListener() = default;
   // A label line; `written` is its first token as written, `name` the key.
   virtual void OnLabel(std::string_view written, const std::string& name, SourceLocation at) = 0;
-  // A `using` line: `opened` is false for a file that cannot be read,
-  // `skipped` true for a cycle or an include nested too deep.
-  virtual void OnInclude(const std::string& path, bool opened, bool skipped, SourceLocation at) = 0;
+  // A `using` line: `opened` is false for a file that cannot be read;
+  // `skipped` says why an include was left out.
+  virtual void OnInclude(const std::string& path, bool opened, IncludeSkip skipped,
+                         SourceLocation at) = 0;
   // A line that is no command, label, comment or blank: `joinedTo` is the
   // index of the instruction whose operand it joined, -1 when it was dropped.
   virtual void OnLooseLine(std::string_view line, int32_t joinedTo, SourceLocation at) = 0;
@@ -64,17 +74,33 @@ struct CompileOptions {
   SourceMap* sourceMap = nullptr;
   // Told about labels, includes and loose lines when set.
   CompileListener* listener = nullptr;
+  // When set, read before each line: once it holds true (a stop signal came
+  // in), compilation ends where it is and the program gets its final `exit`.
+  const std::atomic<bool>* stopRequested = nullptr;
+};
+
+// What one compilation did beyond its program.
+struct CompileSummary {
+  int32_t includedFiles = 0;  // includes compiled in place (a file twice counts twice)
+  int32_t cappedIncludes = 0; // `using` lines skipped because of kMaxIncludedFiles
+  bool stopped = false;       // ended early because a stop was requested
 };
 
 // Includes nest at most this deep; a deeper `using` is skipped like a cycle.
 inline constexpr int kMaxIncludeDepth = 64;
+// At most this many includes are compiled per compilation; every later
+// `using` is skipped. Includes that fan out (each file including the next one
+// twice) would otherwise grow exponentially with their depth.
+inline constexpr int32_t kMaxIncludedFiles = 1000;
 
 // Compiles `text` into `program` (instructions emptied first, labels added).
 // Includes: "<home>/Script/<name with dots as folders>.qvr", compiled in place.
 // A `using` of a file that is already being included (directly or through
 // other files) is skipped, so circular includes cannot loop; a file included
-// twice side by side is compiled twice, as written.
-void Compile(std::string_view text, ScriptProgram& program, const CompileOptions& options = {});
+// twice side by side is compiled twice, as written, up to kMaxIncludedFiles
+// includes in all. Each included file is read once per compilation.
+CompileSummary Compile(std::string_view text, ScriptProgram& program,
+                       const CompileOptions& options = {});
 
 // Path of an include name: dots become folder separators, blanks around the
 // name are removed.

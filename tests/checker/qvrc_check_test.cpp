@@ -88,3 +88,36 @@ TEST_F(QvrcCheck, LinesAddsTheFileAndLineOfEachInstruction) {
 }
 
 }  // namespace
+
+namespace {
+
+// An include fan-out (each level includes the next twice, 40 levels): the
+// checker and the listing both end, and each says once that includes were
+// left out.
+TEST_F(QvrcCheck, IncludeFanOutIsCappedAndSaidOnce) {
+  constexpr int kDepth = 40;
+  for (int i = 0; i < kDepth; ++i) {
+    std::string next = "using lib.f" + std::to_string(i + 1) + "\n";
+    Write("Script/lib/f" + std::to_string(i) + ".qvr", "note " + std::to_string(i) + "\n" + next + next);
+  }
+  Write("Script/lib/f" + std::to_string(kDepth) + ".qvr", "note leaf\n");
+  std::string root = Write("Script/fan.qvr", "using lib.f0\nnote end\n");
+
+  Output check = Qvrc("--check " + root);
+  EXPECT_EQ(check.status, 0);
+  // Includes are read depth first: the 1001st is the second line of a f39.
+  EXPECT_EQ(check.out, home_ + "/Script/lib/f39.qvr:3: warning: using: more than 1000 files "
+                               "included; this include and every later one are skipped\n");
+
+  Output listing = Qvrc("--home " + home_ + " " + root);
+  EXPECT_EQ(listing.status, 0);
+  const std::string said = "qvrc: " + root + ": more than 1000 files included; ";
+  size_t at = listing.out.find(said);
+  ASSERT_NE(at, std::string::npos) << listing.out.substr(0, 400);
+  EXPECT_EQ(listing.out.find(said, at + 1), std::string::npos);
+  // 1000 included notes, the root's note and the exit, then no labels.
+  EXPECT_NE(listing.out.find("1001\t22\texit\t\n"), std::string::npos);
+  EXPECT_EQ(listing.out.find("1002\t"), std::string::npos);
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
@@ -186,9 +187,11 @@ TEST_F(IncludeTest, ListenerHearsLabelsIncludesAndLooseLines) {
     void OnLabel(std::string_view written, const std::string& name, SourceLocation at) override {
       heard.push_back("label " + std::string(written) + " " + name + " " + std::to_string(at.line));
     }
-    void OnInclude(const std::string& path, bool opened, bool skipped, SourceLocation at) override {
+    void OnInclude(const std::string& path, bool opened, IncludeSkip skipped,
+                   SourceLocation at) override {
       heard.push_back("using " + std::filesystem::path(path).filename().string() + " " +
-                      std::to_string(opened) + std::to_string(skipped) + " " + std::to_string(at.line));
+                      std::to_string(opened) + std::to_string(static_cast<int>(skipped)) + " " +
+                      std::to_string(at.line));
     }
     void OnLooseLine(std::string_view line, int32_t joinedTo, SourceLocation at) override {
       heard.push_back("loose " + std::string(line) + " " + std::to_string(joinedTo) + " " +
@@ -209,6 +212,77 @@ TEST_F(IncludeTest, DeepButFiniteIncludeChainsStopAtTheDepthLimit) {
                                                 std::to_string(i + 1) + "\n");
   ScriptProgram program = CompileText("using d0\r\n", options_);
   EXPECT_EQ(program.size(), kMaxIncludeDepth + 1);  // depth-limited notes and the exit
+}
+
+// Each level includes the next one twice: without a cap, depth 40 would mean
+// 2^41 includes. The compile ends with exactly the cap's worth of includes in
+// the program, every later `using` skipped and counted.
+TEST_F(IncludeTest, FanOutStopsAtTheIncludeCap) {
+  constexpr int kDepth = 40;
+  for (int i = 0; i < kDepth; ++i) {
+    std::string next = "using f" + std::to_string(i + 1) + "\n";
+    Write("f" + std::to_string(i) + ".qvr", "note " + std::to_string(i) + "\n" + next + next);
+  }
+  Write("f" + std::to_string(kDepth) + ".qvr", "note leaf\n");
+  struct Skips : CompileListener {
+    int tooMany = 0, compiled = 0;
+    void OnLabel(std::string_view, const std::string&, SourceLocation) override {}
+    void OnInclude(const std::string&, bool, IncludeSkip skipped, SourceLocation) override {
+      if (skipped == IncludeSkip::kTooMany) ++tooMany;
+      if (skipped == IncludeSkip::kNone) ++compiled;
+    }
+    void OnLooseLine(std::string_view, int32_t, SourceLocation) override {}
+  } skips;
+  SourceMap map;
+  options_.listener = &skips;
+  options_.sourceMap = &map;
+  ScriptProgram program;
+  CompileSummary summary = Compile("using f0\r\nnote end\r\n", program, options_);
+  EXPECT_EQ(summary.includedFiles, kMaxIncludedFiles);
+  EXPECT_GT(summary.cappedIncludes, 0);
+  EXPECT_FALSE(summary.stopped);
+  EXPECT_EQ(skips.compiled, kMaxIncludedFiles);
+  EXPECT_EQ(skips.tooMany, summary.cappedIncludes);
+  // Every included file adds its one note; the root adds "end" and the exit.
+  ASSERT_EQ(program.size(), kMaxIncludedFiles + 2);
+  EXPECT_EQ(program.instructions[0].operand, "0");
+  EXPECT_EQ(program.instructions[kMaxIncludedFiles].operand, "end");
+  // The first includes go straight down the chain to its leaf.
+  EXPECT_EQ(program.instructions[kDepth].operand, "leaf");
+  // Each distinct file is one entry of the side table, however often included.
+  EXPECT_EQ(map.files.size(), static_cast<size_t>(kDepth + 2));
+}
+
+// A stop requested before or during a compile ends it at the next line; the
+// program still ends with its exit.
+TEST_F(IncludeTest, PendingStopEndsTheCompileAtTheNextLine) {
+  std::atomic<bool> stop{true};
+  options_.stopRequested = &stop;
+  ScriptProgram program;
+  CompileSummary summary = Compile("note a\r\nnote b\r\n", program, options_);
+  EXPECT_TRUE(summary.stopped);
+  EXPECT_EQ(Instructions(program), (Listing{{22, ""}}));
+
+  struct StopAtLabel : CompileListener {
+    std::atomic<bool>* stop;
+    void OnLabel(std::string_view, const std::string&, SourceLocation) override { *stop = true; }
+    void OnInclude(const std::string&, bool, IncludeSkip, SourceLocation) override {}
+    void OnLooseLine(std::string_view, int32_t, SourceLocation) override {}
+  } listener;
+  listener.stop = &stop;
+  stop = false;
+  Write("lib.qvr", "note in lib\n<here>\nnote after label\n");
+  options_.listener = &listener;
+  summary = Compile("note a\r\nusing lib\r\nnote b\r\n", program, options_);
+  EXPECT_TRUE(summary.stopped);
+  EXPECT_EQ(summary.includedFiles, 1);
+  EXPECT_EQ(Instructions(program), (Listing{{15, "a"}, {15, "in lib"}, {22, ""}}));
+
+  stop = false;
+  options_.listener = nullptr;
+  summary = Compile("note a\r\n", program, options_);
+  EXPECT_FALSE(summary.stopped);
+  EXPECT_EQ(Instructions(program), (Listing{{15, "a"}, {22, ""}}));
 }
 
 TEST(TextFile, TextModeLineRules) {
