@@ -1,6 +1,5 @@
 #include "compiler/compiler.h"
 
-#include <fstream>
 #include <vector>
 
 #include "compiler/text_file.h"
@@ -55,9 +54,8 @@ struct Source {
   int32_t line = 0;  // the line being compiled, from 1
 };
 
-bool CanOpen(const std::string& path) {
-  return static_cast<bool>(std::ifstream(path, std::ios::binary));
-}
+// What ReadTextFile can read: a folder or a device is no include.
+bool CanOpen(const std::string& path) { return IsReadableFile(path); }
 
 // The file index of `path` in the side table, added on first use.
 int32_t FileIndex(SourceMap* map, const std::string& path) {

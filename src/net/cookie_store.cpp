@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <mutex>
 
 #include "net/atomic_file.h"
@@ -62,7 +63,8 @@ bool ParseLine(std::string line, StoredCookie& cookie) {
   cookie.domain = fields[0];
   if (!cookie.domain.empty() && cookie.domain[0] == '.') cookie.domain.erase(0, 1);
   cookie.includeSubdomains = fields[1] == "TRUE";
-  cookie.path = fields[2];
+  // An empty path is the root path, as other readers of the format take it.
+  cookie.path = fields[2].empty() ? "/" : fields[2];
   cookie.secure = fields[3] == "TRUE";
   cookie.expires = std::strtoll(fields[4].c_str(), nullptr, 10);
   cookie.name = fields[5];
@@ -125,8 +127,15 @@ bool DomainMatches(const StoredCookie& cookie, const std::string& host) {
 
 bool PathMatches(const std::string& cookiePath, const std::string& requestPath) {
   if (requestPath.compare(0, cookiePath.size(), cookiePath) != 0) return false;
-  return requestPath.size() == cookiePath.size() || cookiePath.back() == '/' ||
-         requestPath[cookiePath.size()] == '/';
+  return requestPath.size() == cookiePath.size() ||
+         (!cookiePath.empty() && cookiePath.back() == '/') || requestPath[cookiePath.size()] == '/';
+}
+
+// The time `age` (> 0) seconds after `now`; a sum past the range of the type
+// stays at its end, so a huge Max-Age means "never" instead of the past.
+int64_t ExpiryAfter(int64_t now, int64_t age) {
+  return age > std::numeric_limits<int64_t>::max() - now ? std::numeric_limits<int64_t>::max()
+                                                         : now + age;
 }
 
 // Applies one attribute ("expires=...", "path=/x", "secure", ...) to `cookie`.
@@ -142,7 +151,7 @@ bool ApplyAttribute(std::string_view attribute, const std::string& host, StoredC
   } else if (key == "max-age" && !value.empty()) {
     sawMaxAge = true;
     int64_t age = std::strtoll(value.c_str(), nullptr, 10);
-    cookie.expires = age <= 0 ? 1 : time(nullptr) + age;
+    cookie.expires = age <= 0 ? 1 : ExpiryAfter(time(nullptr), age);
   } else if (key == "path" && !value.empty() && value[0] == '/') {
     cookie.path = value;
   } else if (key == "domain" && !value.empty()) {

@@ -93,6 +93,32 @@ TEST(CookieStore, ReplacesAndExpires) {
   EXPECT_TRUE(store.Load()[0].httpOnly);
 }
 
+// Regressions (fuzzing): a stored line with an empty path field is a cookie
+// of the root path (the match used to read the byte before the empty path),
+// and a Max-Age too large to add to the current time means "never expires"
+// (the sum overflowed and the cookie came out as long expired).
+TEST(CookieStore, EmptyStoredPathIsTheRootPath) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("cookies.txt"));
+  dir.Write("cookies.txt", "h\tFALSE\t\tFALSE\t0\ta\t1\n");
+  EXPECT_EQ(store.CookiesFor("http://h/"), "a=1");
+  EXPECT_EQ(store.CookiesFor("http://h/deep/page"), "a=1");
+  ASSERT_EQ(store.Load().size(), 1u);
+  EXPECT_EQ(store.Load()[0].path, "/");
+}
+
+TEST(CookieStore, HugeMaxAgeNeverExpires) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("cookies.txt"));
+  ASSERT_EQ(store.SetCookies("http://h/", {"a=1; max-age=9223372036854775807",
+                                           "b=2; max-age=99999999999999999999999"}), 2u);
+  EXPECT_EQ(store.CookiesFor("http://h/"), "a=1; b=2");
+  const std::vector<StoredCookie> stored = store.Load();
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0].expires, INT64_MAX);
+  EXPECT_EQ(stored[1].expires, INT64_MAX);
+}
+
 TEST(CookieStore, FileIsNetscapeFormatAndPrivate) {
   testing::TempDir dir;
   CookieStore store(dir.File("cookies.txt"));
