@@ -72,8 +72,10 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
 }
 
 const std::string& ScratchDir() {
-  static const std::string dir = MakeScratch();
-  return dir;
+  // Never destroyed, so that the exit handler that removes the folder can
+  // still read its name.
+  static const std::string* dir = new std::string(MakeScratch());
+  return *dir;
 }
 
 std::string FreshDir(const std::string& name) {

@@ -119,6 +119,43 @@ TEST(CookieStore, HugeMaxAgeNeverExpires) {
   EXPECT_EQ(stored[1].expires, INT64_MAX);
 }
 
+// Regressions (fuzzing): every write rewrites the whole file, and a cookie
+// the store held came back changed from the rewrite. A tab, CR or other
+// control byte in a name, value or path (a request path with a tab makes the
+// default path) shifted the tab-separated fields; such cookies are refused
+// when set and left out when read, as browsers refuse them. A domain with
+// several leading dots lost one per write.
+TEST(CookieStore, RefusesCookiesThatTheFileCannotHold) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("cookies.txt"));
+  EXPECT_EQ(store.SetCookies("http://h/a\tb/c", {"x=1"}), 0u);
+  EXPECT_EQ(store.SetCookies("http://h/", {"ok=1", "n=v\x01", "after=1"}), 1u);
+  EXPECT_EQ(store.SetCookies("http://h/", {"t\tab=1"}), 0u);
+  EXPECT_EQ(store.CookiesFor("http://h/"), "ok=1");
+  dir.Write("cookies.txt", "h\tFALSE\t/\tFALSE\t0\tcr\tv\rw\nh\tFALSE\t/\tFALSE\t0\tgood\t1\n");
+  ASSERT_EQ(store.Load().size(), 1u);
+  EXPECT_EQ(store.Load()[0].name, "good");
+}
+
+TEST(CookieStore, StoredCookiesSurviveTheRewriteOfAnother) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("cookies.txt"));
+  dir.Write("cookies.txt", "...h\tFALSE\t/p\tTRUE\t0\ta\t1\n..h\tTRUE\t/\tFALSE\t0\tb\t2\n");
+  const std::vector<StoredCookie> before = store.Load();
+  ASSERT_EQ(before.size(), 2u);
+  EXPECT_EQ(before[0].domain, "h");
+  EXPECT_EQ(before[1].domain, "h");
+  ASSERT_EQ(store.SetCookies("http://h/", {"c=3"}), 1u);
+  const std::vector<StoredCookie> after = store.Load();
+  ASSERT_EQ(after.size(), 3u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(after[i].domain, before[i].domain);
+    EXPECT_EQ(after[i].includeSubdomains, before[i].includeSubdomains);
+    EXPECT_EQ(after[i].path, before[i].path);
+    EXPECT_EQ(after[i].secure, before[i].secure);
+  }
+}
+
 TEST(CookieStore, FileIsNetscapeFormatAndPrivate) {
   testing::TempDir dir;
   CookieStore store(dir.File("cookies.txt"));
