@@ -56,14 +56,14 @@ run() {
   rm -rf "$dir/tmp"
   local runs cov
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$dir/fuzz.log" | tail -1)
-  cov=$(grep -o 'cov: [0-9]*' "$dir/fuzz.log" | tail -1 | cut -d' ' -f2)
+  cov=$(sed -n 's/.*cov: \([0-9]*\).*/\1/p' "$dir/fuzz.log" | tail -1)
   if [ "$status" -eq 0 ]; then
     printf '%-12s ok      %10s runs  cov %s\n' "$target" "${runs:-?}" "${cov:-?}"
     return 0
   fi
   printf '%-12s FAILED  (exit %s) see %s\n' "$target" "$status" "$dir/fuzz.log"
-  grep -E '^(==[0-9]+==ERROR|SUMMARY|fuzz: |.*runtime error)|artifact_prefix|Test unit written' \
-      "$dir/fuzz.log" | head -n 8 | sed 's/^/    /'
+  grep -E '^(==[0-9]+==( ERROR|ERROR)|SUMMARY|fuzz: |.*runtime error)|Test unit written' \
+      "$dir/fuzz.log" | head -n 8 | sed 's/^/    /' || true
   return "$status"
 }
 
