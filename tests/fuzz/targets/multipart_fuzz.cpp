@@ -4,6 +4,8 @@
 // adds a file part whose file holds the value (an empty value: a file that
 // does not exist), named with the extension that ends the field name. The
 // body must read back, as a server parses it, into exactly those parts.
+#include <cstdio>
+
 #include "fuzz_support.h"
 #include "net/http_session.h"
 #include "net/mime_types.h"
@@ -97,10 +99,11 @@ std::vector<Part> ReadBack(const std::string& body, const std::string& boundary)
 
 int qp_fuzz_multipart(const uint8_t* data, size_t size) {
   std::string_view input = qp::fuzz::AsText(data, size);
-  const std::string dir = qp::fuzz::FreshDir("multipart");
+  static const std::string dir = qp::fuzz::FreshDir("multipart");
   qp::HttpSession session;
   session.BeginUpload();
   std::vector<Part> texts, files;
+  std::vector<std::string> written;
   for (size_t k = 0; !input.empty(); ++k) {
     const std::vector<std::string_view> pair = qp::fuzz::SplitFields(input, 3);
     const std::string name(pair[0]);
@@ -112,7 +115,10 @@ int qp_fuzz_multipart(const uint8_t* data, size_t size) {
       continue;
     }
     const std::string path = dir + "/part" + std::to_string(k) + "." + Extension(name);
-    if (!value.empty()) qp::fuzz::PutFile(path, value);
+    if (!value.empty()) {  // else a file that does not exist
+      qp::fuzz::PutFile(path, value);
+      written.push_back(path);
+    }
     session.AddUploadFile(name.substr(1), path);
     files.push_back({name.substr(1), path, qp::LookupMimeType(qp::AsciiLower(Extension(name))), value});
   }
@@ -121,6 +127,7 @@ int qp_fuzz_multipart(const uint8_t* data, size_t size) {
   qp::WriteMultipartBody(session.boundary, session.uploadText, session.uploadFiles,
                          [&](std::string_view piece) { body.append(piece); });
   const std::vector<Part> parts = ReadBack(body, session.boundary);
+  for (const std::string& path : written) std::remove(path.c_str());
 
   // The text parts in the order added, then the files with data, last first.
   std::vector<Part> expected = texts;
