@@ -2,7 +2,7 @@
 # The whole test suite: a normal build, a sanitizer build (AddressSanitizer
 # and UndefinedBehaviorSanitizer) and a ThreadSanitizer build, each run
 # through CTest with the database servers started on 127.0.0.1 for the
-# duration.
+# duration; then the fuzz targets, built with clang, each run for 30 s.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -31,3 +31,7 @@ bash scripts/build.sh build-tsan -DQP_TSAN=ON -DQP_BUILD_BENCH=OFF
 export TSAN_OPTIONS="suppressions=$root/tests/tsan.supp:halt_on_error=1:exitcode=66:second_deadlock_stack=1"
 tsan_skip='^(DesktopTest|HtmlWindowTest|Fonts|AdoServer|MysqlBackEnd|DbCommandsMysql|DbCommandsServer)[.]|^install[.]'
 (cd build-tsan && ctest --output-on-failure -j 2 --timeout 600 -E "$tsan_skip")
+
+# The fuzz smoke run: every target of tests/fuzz for 30 s; any crash fails.
+bash scripts/fuzz.sh --smoke 30
+

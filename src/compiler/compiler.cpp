@@ -1,6 +1,5 @@
 #include "compiler/compiler.h"
 
-#include <fstream>
 #include <map>
 #include <vector>
 
@@ -64,9 +63,8 @@ struct IncludedText {
   int32_t file = 0;
 };
 
-bool CanOpen(const std::string& path) {
-  return static_cast<bool>(std::ifstream(path, std::ios::binary));
-}
+// What ReadTextFile can read: a folder or a device is no include.
+bool CanOpen(const std::string& path) { return IsReadableFile(path); }
 
 class Compilation {
  public:

@@ -208,7 +208,11 @@ bool CookieJar::Resume(const std::string& path) {
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
     std::vector<std::string> pieces = SplitAll(line, "^");
     if (pieces.size() < 2) continue;
-    entries[pieces[0]] = pieces[1];
+    // The value ends the line when the file is written again, and a line
+    // loses its trailing CRs; a value that kept them would not read back.
+    std::string& value = pieces[1];
+    while (!value.empty() && value.back() == '\r') value.pop_back();
+    entries[pieces[0]] = value;
     any = true;
   }
   if (any) RebuildHeader();

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <mutex>
 
 #include "net/url_parts.h"
@@ -51,6 +52,22 @@ void MakeDirectories(const std::string& filePath) {
   }
 }
 
+// Control bytes (tab, CR and LF among them) can stand neither in the
+// tab-separated lines of the file nor in a Cookie header, so a cookie that
+// holds one in its domain, path, name or value is refused when it is set and
+// left out when it is read, as browsers refuse such cookies.
+bool HoldsControlByte(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+bool Storable(const StoredCookie& cookie) {
+  return !HoldsControlByte(cookie.domain) && !HoldsControlByte(cookie.path) &&
+         !HoldsControlByte(cookie.name) && !HoldsControlByte(cookie.value);
+}
+
 bool ParseLine(std::string line, StoredCookie& cookie) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
   if (line.rfind(kHttpOnlyPrefix, 0) == 0) {
@@ -62,14 +79,17 @@ bool ParseLine(std::string line, StoredCookie& cookie) {
   std::vector<std::string> fields = SplitAll(line, "\t");
   if (fields.size() < 7) return false;
   cookie.domain = fields[0];
-  if (!cookie.domain.empty() && cookie.domain[0] == '.') cookie.domain.erase(0, 1);
+  // Leading dots only say "subdomains too", which the next field says again;
+  // all of them go, so that the domain reads back the same once written.
+  cookie.domain.erase(0, cookie.domain.find_first_not_of('.'));
   cookie.includeSubdomains = fields[1] == "TRUE";
-  cookie.path = fields[2];
+  // An empty path is the root path, as other readers of the format take it.
+  cookie.path = fields[2].empty() ? "/" : fields[2];
   cookie.secure = fields[3] == "TRUE";
   cookie.expires = std::strtoll(fields[4].c_str(), nullptr, 10);
   cookie.name = fields[5];
   cookie.value = fields[6];
-  return !cookie.domain.empty();
+  return !cookie.domain.empty() && Storable(cookie);
 }
 
 std::string FormatLine(const StoredCookie& c) {
@@ -127,8 +147,15 @@ bool DomainMatches(const StoredCookie& cookie, const std::string& host) {
 
 bool PathMatches(const std::string& cookiePath, const std::string& requestPath) {
   if (requestPath.compare(0, cookiePath.size(), cookiePath) != 0) return false;
-  return requestPath.size() == cookiePath.size() || cookiePath.back() == '/' ||
-         requestPath[cookiePath.size()] == '/';
+  return requestPath.size() == cookiePath.size() ||
+         (!cookiePath.empty() && cookiePath.back() == '/') || requestPath[cookiePath.size()] == '/';
+}
+
+// The time `age` (> 0) seconds after `now`; a sum past the range of the type
+// stays at its end, so a huge Max-Age means "never" instead of the past.
+int64_t ExpiryAfter(int64_t now, int64_t age) {
+  return age > std::numeric_limits<int64_t>::max() - now ? std::numeric_limits<int64_t>::max()
+                                                         : now + age;
 }
 
 // Applies one attribute ("expires=...", "path=/x", "secure", ...) to `cookie`.
@@ -144,7 +171,7 @@ bool ApplyAttribute(std::string_view attribute, const std::string& host, StoredC
   } else if (key == "max-age" && !value.empty()) {
     sawMaxAge = true;
     int64_t age = std::strtoll(value.c_str(), nullptr, 10);
-    cookie.expires = age <= 0 ? 1 : time(nullptr) + age;
+    cookie.expires = age <= 0 ? 1 : ExpiryAfter(time(nullptr), age);
   } else if (key == "path" && !value.empty() && value[0] == '/') {
     cookie.path = value;
   } else if (key == "domain" && !value.empty()) {
@@ -172,7 +199,7 @@ bool ParseSetText(const std::string& text, const UrlParts& url, StoredCookie& co
   for (size_t i = 1; i < pieces.size(); ++i) {
     if (!ApplyAttribute(pieces[i], url.host, cookie, sawMaxAge)) return false;
   }
-  return true;
+  return Storable(cookie);
 }
 
 // A replaced cookie keeps its place (its age), as browsers keep it.

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "net/http_session.h"
+#include "net/multipart.h"
 #include "net/mime_types.h"
 #include "support/files.h"
 #include "support/md5.h"
@@ -11,10 +12,25 @@
 namespace qp {
 namespace {
 
+// A field or file name as it stands between the quotes of a part header:
+// LF, CR and '"' become %0A, %0D and %22, as browsers write them, so that no
+// name can close the quotes or end the header line early.
+std::string QuotedName(std::string_view name) {
+  std::string quoted;
+  quoted.reserve(name.size());
+  for (char c : name) {
+    if (c == '\n') quoted += "%0A";
+    else if (c == '\r') quoted += "%0D";
+    else if (c == '"') quoted += "%22";
+    else quoted += c;
+  }
+  return quoted;
+}
+
 std::string FilePartHeader(const std::string& boundary, const UploadFile& file) {
-  return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + file.fieldName +
-         "\"; filename=\"" + file.fileName + "\"\r\nContent-Type: " + file.contentType +
-         "\r\n\r\n";
+  return "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" +
+         QuotedName(file.fieldName) + "\"; filename=\"" + QuotedName(file.fileName) +
+         "\"\r\nContent-Type: " + file.contentType + "\r\n\r\n";
 }
 
 }  // namespace
@@ -37,8 +53,8 @@ void HttpSession::BeginUpload() {
 }
 
 void HttpSession::AddUploadText(const std::string& name, const std::string& value) {
-  std::string part = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" + name +
-                     "\"\r\n\r\n" + value;
+  std::string part = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" +
+                     QuotedName(name) + "\"\r\n\r\n" + value;
   if (!uploadText.empty()) part.insert(0, "\r\n");
   uploadText += part;
 }
@@ -57,28 +73,32 @@ void HttpSession::AddUploadFile(const std::string& name, const std::string& file
   uploadFiles.push_back(std::move(file));
 }
 
-// Text parts first, then the files from the last added to the first, then
-// the closing boundary. The Content-Length counts exactly those bytes.
-void HttpSession::SendMultipartBody() {
-  std::string closing = "--" + boundary + "--\r\n";
-  size_t length = uploadText.size() + 2 + closing.size();
-  for (const UploadFile& file : uploadFiles) {
-    if (!file.data.empty()) length += FilePartHeader(boundary, file).size() + file.data.size() + 2;
+void WriteMultipartBody(const std::string& boundary, const std::string& uploadText,
+                        const std::vector<UploadFile>& files,
+                        const std::function<void(std::string_view)>& sink) {
+  sink(uploadText);
+  sink("\r\n");
+  for (auto file = files.rbegin(); file != files.rend(); ++file) {
+    if (file->data.empty()) continue;
+    sink(FilePartHeader(boundary, *file));
+    sink(file->data);
+    sink("\r\n");
   }
+  sink("--" + boundary + "--\r\n");
+}
+
+// The Content-Length counts exactly the bytes of the body.
+void HttpSession::SendMultipartBody() {
+  size_t length = 0;
+  WriteMultipartBody(boundary, uploadText, uploadFiles,
+                     [&](std::string_view piece) { length += piece.size(); });
   SendText("Content-Length: " + ToDecimal(static_cast<int64_t>(length)) + "\r\n");
   SendConnectionAndHost();
   SendText("Content-Type: multipart/form-data; boundary=" + boundary + "\r\n");
   SendText("\r\n");
-  SendText(uploadText);
-  SendText("\r\n");
-  for (auto file = uploadFiles.rbegin(); file != uploadFiles.rend(); ++file) {
-    if (file->data.empty()) continue;
-    SendText(FilePartHeader(boundary, *file));
-    SendText(file->data);
-    SendText("\r\n");
-  }
+  WriteMultipartBody(boundary, uploadText, uploadFiles,
+                     [this](std::string_view piece) { SendText(piece); });
   uploadFiles.clear();
-  SendText(closing);
   uploadText.clear();
   boundary.clear();
 }

@@ -30,6 +30,13 @@ void ReportOnce(const char* what, std::string_view path, std::string_view shown)
 
 std::string FileSystemPath(std::string_view scriptPath) {
   std::string slashed = ForwardSlashes(scriptPath);
+  if (slashed.find('\0') != std::string::npos) {
+    std::string shown = slashed;
+    for (char& c : shown)
+      if (c == '\0') c = '?';
+    ReportOnce("a file name holds a NUL byte (shown as \"?\")", slashed, shown);
+    slashed = std::move(shown);
+  }
   if (ActiveCodePage() == kCodePageUtf8) return slashed;
   std::string utf8;
   if (!ConvertCodePageExactly(slashed, kCodePageActive, kCodePageUtf8, utf8))
@@ -46,17 +53,36 @@ std::string ScriptPath(std::string_view fileSystemPath) {
   return text;
 }
 
-bool ReadWholeFile(const std::string& fileSystemPath, std::string& content) {
-  content.clear();
+namespace {
+
+// A descriptor of the regular file at the path, or -1.
+int OpenRegularFile(const std::string& fileSystemPath) {
+  if (fileSystemPath.find('\0') != std::string::npos) return -1;
   // O_NONBLOCK: opening a pipe must not wait for a writer; it is refused
   // below like every file that is not a regular one.
   int fd = open(fileSystemPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
-    return false;
+    return -1;
   }
+  return fd;
+}
+
+}  // namespace
+
+bool IsReadableFile(const std::string& fileSystemPath) {
+  int fd = OpenRegularFile(fileSystemPath);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool ReadWholeFile(const std::string& fileSystemPath, std::string& content) {
+  content.clear();
+  int fd = OpenRegularFile(fileSystemPath);
+  if (fd < 0) return false;
   char buffer[65536];
   bool ok = true;
   for (;;) {

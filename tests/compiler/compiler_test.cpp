@@ -285,6 +285,31 @@ TEST_F(IncludeTest, PendingStopEndsTheCompileAtTheNextLine) {
   EXPECT_EQ(Instructions(program), (Listing{{15, "a"}, {22, ""}}));
 }
 
+// Regression (fuzzing): an include name that resolves to a folder, the
+// Script folder itself for an empty name, or a name with a NUL byte (which
+// the system would cut short, reaching another file) includes nothing, and a
+// listener hears it as not opened.
+TEST_F(IncludeTest, FoldersAndNamesWithNulIncludeNothing) {
+  std::filesystem::create_directories(home_ / "Script" / "folder.qvr");
+  Write("inc", "note wrong file\n");
+  std::vector<bool> opened;
+  struct Recorder : CompileListener {
+    std::vector<bool>* opened;
+    void OnLabel(std::string_view, const std::string&, SourceLocation) override {}
+    void OnInclude(const std::string&, bool open, IncludeSkip, SourceLocation) override {
+      opened->push_back(open);
+    }
+    void OnLooseLine(std::string_view, int32_t, SourceLocation) override {}
+  } recorder;
+  recorder.opened = &opened;
+  options_.listener = &recorder;
+  const std::string nul(1, '\0');
+  const std::string text = "using " + nul + "\r\nusing folder\r\nusing inc" + nul + "x\r\nnote end\r\n";
+  ScriptProgram program = CompileText(text, options_);
+  EXPECT_EQ(Instructions(program), (Listing{{15, "end"}, {22, ""}}));
+  EXPECT_EQ(opened, (std::vector<bool>{false, false, false}));
+}
+
 TEST(TextFile, TextModeLineRules) {
   EXPECT_EQ(TextModeLines("a\r\nb\n"), "a\r\nb\r\n");
   EXPECT_EQ(TextModeLines("a\nb"), "a\r\nb\r\n");

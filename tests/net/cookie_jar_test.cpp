@@ -143,6 +143,20 @@ TEST(CookieJar, ResumeRules) {
   EXPECT_TRUE(jar.entries.empty());
 }
 
+// Regression (fuzzing): a value that ended in CR before another "^" field
+// kept it on the first load, lost it when the saved file was loaded again.
+TEST(CookieJar, ValuesReadBackTheSameAfterASave) {
+  testing::TempDir dir;
+  dir.Write("c.txt", "a^x\r\r^more\r\nb^in\rside\r\n");
+  CookieJar jar;
+  ASSERT_TRUE(jar.Resume(dir.File("c.txt")));
+  EXPECT_EQ(jar.entries, (Entries{{"a", "x"}, {"b", "in\rside"}}));
+  ASSERT_TRUE(jar.Save(dir.File("saved.txt")));
+  CookieJar again;
+  ASSERT_TRUE(again.Resume(dir.File("saved.txt")));
+  EXPECT_EQ(again.entries, jar.entries);
+}
+
 TEST(CookieJar, ResponsesFeedTheJarAndTheNextRequestSendsIt) {
   testing::LoopbackServer server(
       "HTTP/1.0 200 OK\r\nSet-Cookie: sid=abc; path=/; HttpOnly\r\n"

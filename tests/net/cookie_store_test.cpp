@@ -93,6 +93,69 @@ TEST(CookieStore, ReplacesAndExpires) {
   EXPECT_TRUE(store.Load()[0].httpOnly);
 }
 
+// Regressions (fuzzing): a stored line with an empty path field is a cookie
+// of the root path (the match used to read the byte before the empty path),
+// and a Max-Age too large to add to the current time means "never expires"
+// (the sum overflowed and the cookie came out as long expired).
+TEST(CookieStore, EmptyStoredPathIsTheRootPath) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("cookies.txt"));
+  dir.Write("cookies.txt", "h\tFALSE\t\tFALSE\t0\ta\t1\n");
+  EXPECT_EQ(store.CookiesFor("http://h/"), "a=1");
+  EXPECT_EQ(store.CookiesFor("http://h/deep/page"), "a=1");
+  ASSERT_EQ(store.Load().size(), 1u);
+  EXPECT_EQ(store.Load()[0].path, "/");
+}
+
+TEST(CookieStore, HugeMaxAgeNeverExpires) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("cookies.txt"));
+  ASSERT_EQ(store.SetCookies("http://h/", {"a=1; max-age=9223372036854775807",
+                                           "b=2; max-age=99999999999999999999999"}), 2u);
+  EXPECT_EQ(store.CookiesFor("http://h/"), "a=1; b=2");
+  const std::vector<StoredCookie> stored = store.Load();
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[0].expires, INT64_MAX);
+  EXPECT_EQ(stored[1].expires, INT64_MAX);
+}
+
+// Regressions (fuzzing): every write rewrites the whole file, and a cookie
+// the store held came back changed from the rewrite. A tab, CR or other
+// control byte in a name, value or path (a request path with a tab makes the
+// default path) shifted the tab-separated fields; such cookies are refused
+// when set and left out when read, as browsers refuse them. A domain with
+// several leading dots lost one per write.
+TEST(CookieStore, RefusesCookiesThatTheFileCannotHold) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("cookies.txt"));
+  EXPECT_EQ(store.SetCookies("http://h/a\tb/c", {"x=1"}), 0u);
+  EXPECT_EQ(store.SetCookies("http://h/", {"ok=1", "n=v\x01", "after=1"}), 1u);
+  EXPECT_EQ(store.SetCookies("http://h/", {"t\tab=1"}), 0u);
+  EXPECT_EQ(store.CookiesFor("http://h/"), "ok=1");
+  dir.Write("cookies.txt", "h\tFALSE\t/\tFALSE\t0\tcr\tv\rw\nh\tFALSE\t/\tFALSE\t0\tgood\t1\n");
+  ASSERT_EQ(store.Load().size(), 1u);
+  EXPECT_EQ(store.Load()[0].name, "good");
+}
+
+TEST(CookieStore, StoredCookiesSurviveTheRewriteOfAnother) {
+  testing::TempDir dir;
+  CookieStore store(dir.File("cookies.txt"));
+  dir.Write("cookies.txt", "...h\tFALSE\t/p\tTRUE\t0\ta\t1\n..h\tTRUE\t/\tFALSE\t0\tb\t2\n");
+  const std::vector<StoredCookie> before = store.Load();
+  ASSERT_EQ(before.size(), 2u);
+  EXPECT_EQ(before[0].domain, "h");
+  EXPECT_EQ(before[1].domain, "h");
+  ASSERT_EQ(store.SetCookies("http://h/", {"c=3"}), 1u);
+  const std::vector<StoredCookie> after = store.Load();
+  ASSERT_EQ(after.size(), 3u);
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(after[i].domain, before[i].domain);
+    EXPECT_EQ(after[i].includeSubdomains, before[i].includeSubdomains);
+    EXPECT_EQ(after[i].path, before[i].path);
+    EXPECT_EQ(after[i].secure, before[i].secure);
+  }
+}
+
 TEST(CookieStore, FileIsNetscapeFormatAndPrivate) {
   testing::TempDir dir;
   CookieStore store(dir.File("cookies.txt"));

@@ -5,6 +5,7 @@
 #include "net/http_session.h"
 #include "net/loopback_server.h"
 #include "net/mime_types.h"
+#include "net/multipart.h"
 
 namespace qp {
 namespace {
@@ -167,6 +168,25 @@ TEST_F(UploadTest, LargeFileIsSentWholeWithExactLength) {
   std::string body = SentBody(0);
   EXPECT_EQ(DeclaredLength(0) + 2, body.size());
   EXPECT_NE(body.find(data), std::string::npos);
+}
+
+// Regression (fuzzing): a field or file name holding a quote or a line end
+// closed the quotes or the header line of its part, so the server read other
+// parts or headers than the script sent. Such bytes are written as %22, %0D
+// and %0A, as browsers write them.
+TEST_F(UploadTest, NamesCannotBreakThePartHeader) {
+  dir.Write("q\"uote.txt", "data");
+  session.BeginUpload();
+  session.AddUploadText("a\"b\r\nX-Injected: 1", "v");
+  session.AddUploadFile("f\n", dir.File("q\"uote.txt"));
+  std::string body;
+  WriteMultipartBody(session.boundary, session.uploadText, session.uploadFiles,
+                     [&](std::string_view piece) { body.append(piece); });
+  const std::string b = session.boundary;
+  EXPECT_EQ(body, "--" + b + "\r\nContent-Disposition: form-data; name=\"a%22b%0D%0AX-Injected: 1\"\r\n\r\nv\r\n"
+                  "--" + b + "\r\nContent-Disposition: form-data; name=\"f%0A\"; filename=\"" +
+                  dir.path() + "/q%22uote.txt\"\r\nContent-Type: text/plain\r\n\r\ndata\r\n"
+                  "--" + b + "--\r\n");
 }
 
 TEST_F(UploadTest, ExtensionRules) {

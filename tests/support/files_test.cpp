@@ -57,6 +57,19 @@ TEST_F(FileNamesTest, NamesTheCodePageCannotHoldAreReportedOnce) {
   EXPECT_NE(err.find("no GBK text"), std::string::npos) << err;
 }
 
+// Regression (fuzzing): a NUL byte would end the name early for the system,
+// which would then reach another file; it becomes "?" like any byte that
+// names no file, and is reported.
+TEST_F(FileNamesTest, NulBytesNameNoFile) {
+  for (int page : {kCodePageGbk, kCodePageUtf8}) {
+    SetActiveCodePage(page);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(FileSystemPath(std::string("Temp\\a") + '\0' + "b.txt"), "Temp/a?b.txt");
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(page == kCodePageUtf8 || err.find("NUL byte") != std::string::npos) << err;
+  }
+}
+
 TEST_F(FileNamesTest, ProgramPathAndProgramDirText) {
   SetActiveCodePage(kCodePageGbk);
   const std::string saved = ProgramDir();
@@ -76,11 +89,15 @@ TEST(ReadWholeFile, OnlyRegularFilesAreRead) {
   std::string content = "stale";
   EXPECT_TRUE(ReadWholeFile((dir / "a.txt").string(), content));
   EXPECT_EQ(content, "one\r\ntwo");
-  const std::string notFiles[] = {dir.string(), fifo, "/dev/zero", (dir / "missing").string(), ""};
+  EXPECT_TRUE(IsReadableFile((dir / "a.txt").string()));
+  // The part before the NUL byte names a file, the whole path does not.
+  const std::string notFiles[] = {dir.string(), fifo, "/dev/zero", (dir / "missing").string(), "",
+                                  (dir / "a.txt").string() + std::string(1, '\0') + "x"};
   for (const std::string& path : notFiles) {
     content = "stale";
     EXPECT_FALSE(ReadWholeFile(path, content)) << path;
     EXPECT_EQ(content, "") << path;
+    EXPECT_FALSE(IsReadableFile(path)) << path;
   }
   std::filesystem::remove_all(dir);
 }
