@@ -34,4 +34,3 @@ tsan_skip='^(DesktopTest|HtmlWindowTest|Fonts|AdoServer|MysqlBackEnd|DbCommandsM
 
 # The fuzz smoke run: every target of tests/fuzz for 30 s; any crash fails.
 bash scripts/fuzz.sh --smoke 30
-

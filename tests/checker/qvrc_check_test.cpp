@@ -103,14 +103,14 @@ TEST_F(QvrcCheck, IncludeFanOutIsCappedAndSaidOnce) {
   Write("Script/lib/f" + std::to_string(kDepth) + ".qvr", "note leaf\n");
   std::string root = Write("Script/fan.qvr", "using lib.f0\nnote end\n");
 
-  Output check = Qvrc("--check " + root);
-  EXPECT_EQ(check.status, 0);
+  ShellOutput check = Qvrc("--check " + root);
+  EXPECT_EQ(check.exitCode, 0);
   // Includes are read depth first: the 1001st is the second line of a f39.
   EXPECT_EQ(check.out, home_ + "/Script/lib/f39.qvr:3: warning: using: more than 1000 files "
                                "included; this include and every later one are skipped\n");
 
-  Output listing = Qvrc("--home " + home_ + " " + root);
-  EXPECT_EQ(listing.status, 0);
+  ShellOutput listing = Qvrc("--home " + home_ + " " + root);
+  EXPECT_EQ(listing.exitCode, 0);
   const std::string said = "qvrc: " + root + ": more than 1000 files included; ";
   size_t at = listing.out.find(said);
   ASSERT_NE(at, std::string::npos) << listing.out.substr(0, 400);
