@@ -16,12 +16,26 @@ namespace qp {
 namespace {
 
 // Each path is reported once: a script that writes to it in a loop would
-// otherwise fill the terminal with the same line.
+// otherwise fill the terminal with the same line. The paths remembered for
+// that are bounded, so that a script that makes ever new names cannot grow
+// the table without end: past the bound one last line says that further
+// names go unreported.
+constexpr size_t kMaxReportedPaths = 1000;
+
 void ReportOnce(const char* what, std::string_view path, std::string_view shown) {
   static std::mutex mutex;
   static std::set<std::string, std::less<>> reported;
   std::lock_guard lock(mutex);
-  if (!reported.emplace(path).second) return;
+  if (reported.count(path)) return;
+  if (reported.size() >= kMaxReportedPaths) {
+    static bool silenced = false;
+    if (!silenced)
+      std::fprintf(stderr, "quorpack: %zu file names were reported; further ones are not\n",
+                   kMaxReportedPaths);
+    silenced = true;
+    return;
+  }
+  reported.emplace(path);
   std::fprintf(stderr, "quorpack: %s: %.*s\n", what, static_cast<int>(shown.size()),
                shown.data());
 }

@@ -70,6 +70,23 @@ TEST_F(FileNamesTest, NulBytesNameNoFile) {
   }
 }
 
+// Regression (fuzzing): every distinct name reported was remembered for the
+// life of the process, so a script (or a fuzzer) making ever new bad names
+// grew the table without end. Past 1000 names one line says so, and no more.
+TEST_F(FileNamesTest, ReportsStopAfterAThousandNames) {
+  SetActiveCodePage(kCodePageGbk);
+  ::testing::internal::CaptureStderr();
+  for (int i = 0; i < 1100; ++i) FileSystemPath("bad\xFF" + std::to_string(i));
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  size_t reports = 0;
+  for (size_t at = err.find("no GBK text"); at != std::string::npos; at = err.find("no GBK text", at + 1))
+    ++reports;
+  EXPECT_LE(reports, 1000u);
+  EXPECT_GE(reports, 990u);  // earlier tests of this process may have reported a few
+  EXPECT_NE(err.find("1000 file names were reported; further ones are not"), std::string::npos);
+  EXPECT_EQ(err.find("further ones"), err.rfind("further ones"));
+}
+
 TEST_F(FileNamesTest, ProgramPathAndProgramDirText) {
   SetActiveCodePage(kCodePageGbk);
   const std::string saved = ProgramDir();

@@ -144,5 +144,39 @@ TEST_F(BusyDispatcher, WaitServingEndsAtItsDeadline) {
   EXPECT_LT(served_, kServedCap);
 }
 
+// Closures posted from another thread run on the loop's thread, in order;
+// those still waiting when the dispatcher goes never run.
+TEST(DispatcherPost, ClosuresRunOnTheLoopThreadInOrderAndDieWithTheDispatcher) {
+  GMainContext* context = g_main_context_new();
+  ConsoleBackend backend(-1, stderr, stdout);
+  auto dispatcher = std::make_unique<UiDispatcher>(
+      context, backend, [](ScriptRunner&, UiRequestKind, const std::string&,
+                           UiDispatcher::Finish finish) { finish(); });
+  const std::thread::id loopThread = std::this_thread::get_id();
+  std::vector<int> ran;
+  bool onLoopThread = true;
+  std::thread poster([&] {
+    for (int k = 1; k <= 3; ++k)
+      dispatcher->Post([&, k] {
+        ran.push_back(k);
+        onLoopThread = onLoopThread && std::this_thread::get_id() == loopThread;
+      });
+  });
+  poster.join();
+  EXPECT_TRUE(ran.empty());  // nothing runs before the loop does
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (ran.size() < 3 && std::chrono::steady_clock::now() < deadline)
+    if (!g_main_context_iteration(context, FALSE)) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(onLoopThread);
+  bool late = false;
+  dispatcher->Post([&late] { late = true; });
+  dispatcher.reset();
+  while (g_main_context_iteration(context, FALSE)) {
+  }
+  EXPECT_FALSE(late);
+  g_main_context_unref(context);
+}
+
 }  // namespace
 }  // namespace qp
