@@ -3,28 +3,19 @@
 
 #include <string>
 
+#include "net/compress_text.h"
 #include "net/body_decoding.h"
 
 namespace qp {
 namespace {
 
+using qp::testing::Compress;
+using qp::testing::Gzip;
+
 using Content = BodyCodings::Content;
 
 // Compresses with zlib: windowBits 15+16 gives gzip, 15 the zlib wrapper of
 // "deflate", -15 a bare deflate stream.
-std::string Compress(const std::string& text, int windowBits) {
-  z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&z, text.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 std::string Chunk(const std::string& data, size_t piece) {
   std::string out;

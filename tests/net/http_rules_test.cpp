@@ -6,28 +6,19 @@
 
 #include <string>
 
+#include "net/compress_text.h"
 #include "net/http_session.h"
 #include "net/loopback_server.h"
 
 namespace qp {
 namespace {
 
+using qp::testing::Compress;
+using qp::testing::Gzip;
+
 using testing::LoopbackServer;
 using testing::ReplyPart;
 
-std::string Compress(const std::string& text, int windowBits) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, text.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 
 std::string Chunked(const std::string& data, size_t piece) {
   std::string out;

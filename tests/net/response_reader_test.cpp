@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <string>
 
+#include "net/compress_text.h"
 #include "net/loopback_server.h"
 #include "net/response_reader.h"
 #include "support/atomic_file.h"
@@ -13,19 +14,9 @@
 namespace qp {
 namespace {
 
-std::string Gzip(const std::string& text) {
-  z_stream z{};
-  deflateInit2(&z, 9, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, text.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
+using qp::testing::Compress;
+using qp::testing::Gzip;
+
 
 struct Read {
   ResponseEnd headEnd;

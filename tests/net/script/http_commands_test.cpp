@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include "net/compress_text.h"
 #include "engine/fake_ui.h"
 #include "net/http_session.h"
 #include "net/loopback_server.h"
@@ -15,6 +16,9 @@
 
 namespace qp {
 namespace {
+
+using qp::testing::Compress;
+using qp::testing::Gzip;
 
 using testing::LoopbackServer;
 using testing::ReplyPart;
@@ -110,19 +114,6 @@ TEST_F(HttpCommands, EveryDeclaredCharsetArrivesInTheHomeCodePage) {
 }
 
 namespace {
-std::string Gzip(const std::string& text) {
-  z_stream z{};
-  deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&z, text.size()) + 32, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
 }  // namespace
 
 // The body is inflated before the charset step, the head stays as received.
