@@ -6,6 +6,7 @@
 // body must read back, as a server parses it, into exactly those parts.
 #include <cstdio>
 
+#include "support/files.h"
 #include "fuzz_support.h"
 #include "net/http_session.h"
 #include "net/mime_types.h"
@@ -116,8 +117,10 @@ int qp_fuzz_multipart(const uint8_t* data, size_t size) {
     }
     const std::string path = dir + "/part" + std::to_string(k) + "." + Extension(name);
     if (!value.empty()) {  // else a file that does not exist
-      qp::fuzz::PutFile(path, value);
-      written.push_back(path);
+      // The upload reads the file by its file-system name.
+      const std::string onDisk = qp::FileSystemPath(path);
+      qp::fuzz::PutFile(onDisk, value);
+      written.push_back(onDisk);
     }
     session.AddUploadFile(name.substr(1), path);
     files.push_back({name.substr(1), path, qp::LookupMimeType(qp::AsciiLower(Extension(name))), value});
