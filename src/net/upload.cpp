@@ -1,6 +1,7 @@
 // The multipart upload of HttpSession: boundary, parts and the body bytes.
 #include <cstdio>
 #include <ctime>
+#include <initializer_list>
 
 #include "net/http_session.h"
 #include "net/multipart.h"
@@ -33,6 +34,53 @@ std::string FilePartHeader(const std::string& boundary, const UploadFile& file) 
          "\"\r\nContent-Type: " + file.contentType + "\r\n\r\n";
 }
 
+size_t CountOf(std::string_view text, std::string_view needle) {
+  size_t count = 0;
+  for (size_t at = text.find(needle); at != std::string_view::npos; at = text.find(needle, at + 1))
+    ++count;
+  return count;
+}
+
+// Another boundary of the same form, derived from the last one.
+std::string NextBoundary(const std::string& boundary) {
+  std::string digest;
+  CMD5Crypt().DigestHex(boundary, digest);
+  return std::string(27, '-') + digest.substr(0, 10);
+}
+
+// No content of a part may hold "--" and the boundary: the server would read
+// a new part there. The boundary is made from the time, so content can hold
+// it (a fuzzer found one that did). When the pieces of a part about to be
+// added hold it, the upload takes another boundary that neither they nor
+// any earlier part holds, and the text parts already formatted are written
+// with it (they held the old one only as delimiters, or it would have
+// changed before).
+void KeepBoundaryOut(std::initializer_list<std::string_view> pieces, std::string& boundary,
+                     std::string& uploadText, const std::vector<UploadFile>& files) {
+  auto heldBy = [&](const std::string& candidate) {
+    const std::string delimiter = "--" + candidate;
+    for (std::string_view piece : pieces)
+      if (piece.find(delimiter) != std::string_view::npos) return true;
+    for (const UploadFile& file : files) {
+      if (file.fieldName.find(delimiter) != std::string::npos ||
+          file.fileName.find(delimiter) != std::string::npos ||
+          file.data.find(delimiter) != std::string::npos)
+        return true;
+    }
+    return false;
+  };
+  if (boundary.empty() || !heldBy(boundary)) return;
+  const size_t delimiters = CountOf(uploadText, "--" + boundary);
+  for (std::string next = NextBoundary(boundary);; next = NextBoundary(next)) {
+    std::string text = uploadText;
+    ReplaceAll(text, "--" + boundary, "--" + next);
+    if (heldBy(next) || CountOf(text, "--" + next) != delimiters) continue;
+    boundary = std::move(next);
+    uploadText = std::move(text);
+    return;
+  }
+}
+
 }  // namespace
 
 // The boundary is 27 hyphens and ten hex digits of the MD5 of the local time.
@@ -53,6 +101,7 @@ void HttpSession::BeginUpload() {
 }
 
 void HttpSession::AddUploadText(const std::string& name, const std::string& value) {
+  KeepBoundaryOut({name, value}, boundary, uploadText, uploadFiles);
   std::string part = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"" +
                      QuotedName(name) + "\"\r\n\r\n" + value;
   if (!uploadText.empty()) part.insert(0, "\r\n");
@@ -70,6 +119,7 @@ void HttpSession::AddUploadFile(const std::string& name, const std::string& file
   size_t dot = filePath.rfind('.');
   std::string extension = dot == std::string::npos ? filePath : filePath.substr(dot + 1);
   file.contentType = LookupMimeType(AsciiLower(extension));
+  KeepBoundaryOut({file.fieldName, file.fileName, file.data}, boundary, uploadText, uploadFiles);
   uploadFiles.push_back(std::move(file));
 }
 

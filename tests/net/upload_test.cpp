@@ -189,6 +189,34 @@ TEST_F(UploadTest, NamesCannotBreakThePartHeader) {
                   "--" + b + "--\r\n");
 }
 
+// Regression (fuzzing): the boundary comes from the time, so a value or a
+// file can hold it, and the server then read a part that the script never
+// added. The upload then takes another boundary of the same form, which the
+// parts already added are written with too.
+TEST_F(UploadTest, ContentThatHoldsTheBoundaryGetsAnother) {
+  session.BeginUpload();
+  const std::string first = session.boundary;
+  session.AddUploadText("a", "1");
+  const std::string forged = "x\r\n--" + first + "\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\n2";
+  session.AddUploadText("f", forged);
+  const std::string b = session.boundary;
+  ASSERT_NE(b, first);
+  ASSERT_EQ(b.size(), 37u);
+  EXPECT_EQ(b.substr(0, 27), std::string(27, '-'));
+  dir.Write("holds.txt", "data --" + b + " more");
+  session.AddUploadFile("file", dir.File("holds.txt"));
+  const std::string c = session.boundary;
+  ASSERT_NE(c, b);
+  std::string body;
+  WriteMultipartBody(session.boundary, session.uploadText, session.uploadFiles,
+                     [&](std::string_view piece) { body.append(piece); });
+  EXPECT_EQ(body, "--" + c + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n"
+                  "--" + c + "\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\n" + forged + "\r\n"
+                  "--" + c + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+                  dir.File("holds.txt") + "\"\r\nContent-Type: text/plain\r\n\r\ndata --" + b +
+                  " more\r\n--" + c + "--\r\n");
+}
+
 TEST_F(UploadTest, ExtensionRules) {
   const std::pair<const char*, const char*> cases[] = {
       {"photo.JPG", "application/x-jpg"},
