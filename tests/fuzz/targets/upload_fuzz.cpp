@@ -98,9 +98,9 @@ std::vector<Part> ReadBack(const std::string& body, const std::string& boundary)
 
 }  // namespace
 
-int qp_fuzz_multipart(const uint8_t* data, size_t size) {
+int qp_fuzz_upload(const uint8_t* data, size_t size) {
   std::string_view input = qp::fuzz::AsText(data, size);
-  static const std::string dir = qp::fuzz::FreshDir("multipart");
+  static const std::string dir = qp::fuzz::FreshDir("upload");
   qp::HttpSession session;
   session.BeginUpload();
   std::vector<Part> texts, files;
@@ -125,13 +125,6 @@ int qp_fuzz_multipart(const uint8_t* data, size_t size) {
     session.AddUploadFile(name.substr(1), path);
     files.push_back({name.substr(1), path, qp::LookupMimeType(qp::AsciiLower(Extension(name))), value});
   }
-
-  // The builder does not yet pick a boundary that no part holds, so a value
-  // that contains the delimiter makes an ambiguous body; such inputs are left
-  // out here until it does.
-  for (const std::vector<Part>* list : {&texts, &files})
-    for (const Part& part : *list)
-      if (part.data.find("--" + session.boundary) != std::string::npos) return 0;
 
   std::string body;
   qp::WriteMultipartBody(session.boundary, session.uploadText, session.uploadFiles,
