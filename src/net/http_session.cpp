@@ -77,7 +77,8 @@ HttpSession::~HttpSession() {
 bool HttpSession::Request(const std::string& requestUrl, bool isPost) {
   url = requestUrl;
   responseRead_ = false;
-  RequestBounds bounds = ReadRequestBounds();
+  if (!bounds_) bounds_ = ReadRequestBounds();
+  const RequestBounds& bounds = *bounds_;
   requestTimeoutSeconds_ = bounds.timeoutSeconds;
   deadline_ = bounds.timeoutSeconds == 0
                   ? std::chrono::steady_clock::time_point::max()

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -158,6 +159,9 @@ class HttpSession {
   ResponseLimits limits_;
   bool responseRead_ = false;
   uint32_t requestTimeoutSeconds_ = 0;
+  // The bounds from Config.ini, read at the session's first request rather
+  // than parsing the file again for every request.
+  std::optional<RequestBounds> bounds_;
   SocketStream stream_;
   // Writes are gathered and sent in large pieces (the bytes on the wire are
   // the same).

@@ -21,6 +21,16 @@ uint32_t PairKey(char a, char b) {
   return (uint32_t{static_cast<unsigned char>(a)} << 8) | static_cast<unsigned char>(b);
 }
 
+// The distinct byte pairs of `from`, sorted: a text can only be found across
+// a join whose two bytes are one of them.
+std::vector<uint32_t> DistinctPairs(std::string_view from) {
+  std::vector<uint32_t> pairs;
+  for (size_t k = 0; k + 1 < from.size(); ++k) pairs.push_back(PairKey(from[k], from[k + 1]));
+  std::sort(pairs.begin(), pairs.end());
+  pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+  return pairs;
+}
+
 }  // namespace
 
 RewrittenText::RewrittenText(std::string_view text) : text_(text), flags_(text.size(), 0) {
@@ -174,10 +184,7 @@ void RewrittenText::FindEverywhere(std::string_view from, std::vector<Hit>& hits
   std::vector<Hit> found;
   FindInPlace(from, found);
   if (!joins_.empty()) {
-    std::vector<uint32_t> pairs;
-    for (size_t k = 0; k + 1 < from.size(); ++k) pairs.push_back(PairKey(from[k], from[k + 1]));
-    std::sort(pairs.begin(), pairs.end());
-    pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+    const std::vector<uint32_t> pairs = DistinctPairs(from);
     for (uint32_t pair : pairs) {
       auto it = joinsByPair_.find(pair);
       if (it == joinsByPair_.end()) continue;
@@ -190,10 +197,7 @@ void RewrittenText::FindEverywhere(std::string_view from, std::vector<Hit>& hits
 void RewrittenText::FindAtJoins(std::string_view from, uint64_t since,
                                 std::vector<Hit>& hits) const {
   std::vector<Hit> found;
-  std::vector<uint32_t> pairs;
-  for (size_t k = 0; k + 1 < from.size(); ++k) pairs.push_back(PairKey(from[k], from[k + 1]));
-  std::sort(pairs.begin(), pairs.end());
-  pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+  const std::vector<uint32_t> pairs = DistinctPairs(from);
   for (uint32_t pair : pairs) {
     auto it = joinsByPair_.find(pair);
     if (it == joinsByPair_.end()) continue;

@@ -40,6 +40,7 @@ struct RunResult {
   std::string out;         // standard output
   std::string err;         // standard error
   long peakKiB = 0;        // the largest resident size it reached (ru_maxrss)
+  std::chrono::milliseconds stopTook{-1};  // from the signal to the end (Stop)
 };
 
 // Environment variables set for the child; the display variables are always
@@ -96,6 +97,15 @@ class QuorpackProcess {
 
   void Signal(int sig) {
     if (pid_ > 0 && !exited_) kill(pid_, sig);
+  }
+  // Sends `sig` and waits for the end, timing how long the stop took.
+  RunResult Stop(int sig, std::chrono::milliseconds timeout) {
+    auto start = std::chrono::steady_clock::now();
+    Signal(sig);
+    RunResult run = Finish(timeout);
+    run.stopTook = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    return run;
   }
   // Adds text to standard input (when it was kept open).
   void WriteInput(std::string_view text) { input_ += text; }

@@ -253,8 +253,7 @@ TEST(Runner, StopSignalEndsAScriptWaitingForItsAnswer) {
   home.WriteBoot("a^p.qvr^\n");
   auto quorpack = home.Start("", true);
   ASSERT_TRUE(quorpack->WaitForErr("q\n", 5000ms)) << quorpack->err();
-  quorpack->Signal(SIGTERM);
-  RunResult run = quorpack->Finish(5000ms);
+  RunResult run = quorpack->Stop(SIGTERM, 5000ms);
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.err.find("got"), std::string::npos) << run.err;
@@ -302,10 +301,7 @@ TEST(Runner, ScriptThatDoesNotStopInTimeIsNamedAndTheProgramEnds) {
   auto quorpack = home.Start();
   ASSERT_TRUE(quorpack->WaitForErr(Alert("ready"), 5000ms)) << quorpack->err();
   std::this_thread::sleep_for(200ms);  // let the request reach its read
-  auto start = std::chrono::steady_clock::now();
-  quorpack->Signal(SIGTERM);
-  RunResult run = quorpack->Finish(12000ms);
-  auto elapsed = std::chrono::steady_clock::now() - start;
+  RunResult run = quorpack->Stop(SIGTERM, 12000ms);
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_NE(run.err.find("quorpack: script 2 (" + home.Path("Script/g.qvr") +
@@ -313,8 +309,8 @@ TEST(Runner, ScriptThatDoesNotStopInTimeIsNamedAndTheProgramEnds) {
             std::string::npos)
       << run.err;
   EXPECT_EQ(run.err.find("script 1"), std::string::npos) << run.err;
-  EXPECT_GE(elapsed, 5500ms);
-  EXPECT_LT(elapsed, 9000ms);
+  EXPECT_GE(run.stopTook, 5500ms);
+  EXPECT_LT(run.stopTook, 9000ms);
 }
 
 }  // namespace

@@ -146,8 +146,7 @@ TEST(Stress, FiftyScriptsDoingEverythingThenSigterm) {
   EXPECT_NE(quorpack->err().find("提示窗口: ping "), std::string::npos);
   EXPECT_GE(server.answered(), 2 * kScripts);
 
-  quorpack->Signal(SIGTERM);
-  RunResult run = quorpack->Finish(60000ms);
+  RunResult run = quorpack->Stop(SIGTERM, 60000ms);
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exitCode, 0);
