@@ -5,7 +5,10 @@
 #       one target for that long
 #   scripts/fuzz.sh --smoke [SECONDS]
 #       every target for SECONDS (default 30), one after the other; fails
-#       when any of them finds a crash, a leak, a time-out or memory exhaustion
+#       when any of them finds a crash, a leak, a time-out or memory exhaustion.
+#       The smoke run takes a fixed seed (QP_FUZZ_SEED, default 1) so that a
+#       run elsewhere walks the inputs a run here walked; long runs take a
+#       fresh seed each time.
 #   scripts/fuzz.sh --list
 # A run starts from a copy of the target's seed corpus and regression inputs
 # (the repository's files are never written) and works in
@@ -69,7 +72,7 @@ run() {
 
 case ${1:-} in
   --list) targets; exit 0 ;;
-  ""|-h|--help) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
+  ""|-h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 2 ;;
 esac
 
 log=$(mktemp)
@@ -84,7 +87,7 @@ if [ "$1" = --smoke ]; then
   seconds=${2:-30}
   failed=()
   for target in $(targets); do
-    run "$target" "$seconds" || failed+=("$target")
+    run "$target" "$seconds" -seed="${QP_FUZZ_SEED:-1}" || failed+=("$target")
   done
   if [ ${#failed[@]} -gt 0 ]; then
     echo "fuzz smoke run: failures in ${failed[*]}" >&2

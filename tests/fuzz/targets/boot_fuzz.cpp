@@ -30,9 +30,13 @@ int qp_fuzz_boot(const uint8_t* data, size_t size) {
   qp::IniFile ini(home + "/Config.ini");
   for (const char* section : {"setting", "odbc", "", "SETTING"}) {
     for (const char* key : {"codepage", "ui", "tlsverify", "", "Driver"}) {
+      // A file may hold any fallback text itself, so two different fallbacks
+      // tell a missing key from a present one.
       const bool has = ini.Has(section, key);
       const std::string value = ini.Get(section, key, "\x01missing");
-      QP_FUZZ_CHECK(has == (value != "\x01missing"));
+      const std::string other = ini.Get(section, key, "\x02missing");
+      QP_FUZZ_CHECK(has == (value == other));
+      if (!has) QP_FUZZ_CHECK(value == "\x01missing" && other == "\x02missing");
       // Values are trimmed and lose one pair of surrounding quotes.
       QP_FUZZ_CHECK(value.find('\n') == std::string::npos);
     }
