@@ -54,13 +54,18 @@ std::string NextBoundary(const std::string& boundary) {
 // added hold it, the upload takes another boundary that neither they nor
 // any earlier part holds, and the text parts already formatted are written
 // with it (they held the old one only as delimiters, or it would have
-// changed before).
+// changed before). Only the new pieces are searched for the current
+// boundary: every earlier part was searched when it was added, and again
+// whenever the boundary changed, so an upload of many files reads each one
+// once rather than once per later part.
 void KeepBoundaryOut(std::initializer_list<std::string_view> pieces, std::string& boundary,
                      std::string& uploadText, const std::vector<UploadFile>& files) {
-  auto heldBy = [&](const std::string& candidate) {
-    const std::string delimiter = "--" + candidate;
+  auto piecesHold = [&](const std::string& delimiter) {
     for (std::string_view piece : pieces)
       if (piece.find(delimiter) != std::string_view::npos) return true;
+    return false;
+  };
+  auto filesHold = [&](const std::string& delimiter) {
     for (const UploadFile& file : files) {
       if (file.fieldName.find(delimiter) != std::string::npos ||
           file.fileName.find(delimiter) != std::string::npos ||
@@ -69,12 +74,14 @@ void KeepBoundaryOut(std::initializer_list<std::string_view> pieces, std::string
     }
     return false;
   };
-  if (boundary.empty() || !heldBy(boundary)) return;
+  if (boundary.empty() || !piecesHold("--" + boundary)) return;
   const size_t delimiters = CountOf(uploadText, "--" + boundary);
   for (std::string next = NextBoundary(boundary);; next = NextBoundary(next)) {
+    const std::string delimiter = "--" + next;
+    if (piecesHold(delimiter) || filesHold(delimiter)) continue;
     std::string text = uploadText;
-    ReplaceAll(text, "--" + boundary, "--" + next);
-    if (heldBy(next) || CountOf(text, "--" + next) != delimiters) continue;
+    ReplaceAll(text, "--" + boundary, delimiter);
+    if (CountOf(text, delimiter) != delimiters) continue;
     boundary = std::move(next);
     uploadText = std::move(text);
     return;
